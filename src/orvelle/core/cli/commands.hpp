@@ -1,0 +1,8 @@
+#pragma once
+// The registration function of every command; each is defined beside its command.
+
+#include <CLI/CLI.hpp>
+
+namespace orvelle::cli {
+
+}  // namespace orvelle::cli

@@ -1,0 +1,99 @@
+#include "orvelle/core/shared.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace orvelle {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AtomicWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("orvelle-shared-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+  }
+  static mode_t mode_of(const fs::path& p) {
+    struct stat st {};
+    ::stat(p.c_str(), &st);
+    return st.st_mode & 07777;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(AtomicWrite, CreatesAndReplacesKeepingMode) {
+  const auto file = dir_ / "out.txt";
+  write_file_atomic(file, "first");
+  EXPECT_EQ(read(file), "first");
+  fs::permissions(file, fs::perms(0640));
+  write_file_atomic(file, "second");
+  EXPECT_EQ(read(file), "second");
+  EXPECT_EQ(mode_of(file), 0640u);
+  write_file_atomic(file, "secret", {.mode = 0600});
+  EXPECT_EQ(mode_of(file), 0600u);
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicWrite, FailedWriteLeavesOldFileAndNoTemporary) {
+  const auto file = dir_ / "out.txt";
+  write_file_atomic(file, "old content");
+  int calls = 0;
+  AtomicWriteOptions full_disk;
+  full_disk.write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
+    if (++calls > 1) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::write(fd, data, size / 2);  // a partial write first, then the disk is full
+  };
+  EXPECT_THROW(write_file_atomic(file, "new content that will not fit", full_disk),
+               std::system_error);
+  EXPECT_EQ(read(file), "old content");
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicWrite, FollowsSymlinkAndKeepsIt) {
+  const auto target = dir_ / "real.txt";
+  const auto link = dir_ / "link.txt";
+  write_file_atomic(target, "old");
+  fs::create_symlink(target, link);
+  write_file_atomic(link, "new");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(read(target), "new");
+}
+
+TEST_F(AtomicWrite, SpecialFilesAreWrittenDirectlyAndFoldersRefused) {
+  EXPECT_NO_THROW(write_file_atomic("/dev/null", "discarded"));
+  EXPECT_THROW(write_file_atomic(dir_, "x"), std::system_error);
+  EXPECT_THROW(write_file_atomic(dir_ / "missing" / "f.txt", "x"), std::system_error);
+}
+
+TEST_F(AtomicWrite, PrintToFileWritesFileAsIs) {
+  const auto file = dir_ / "out.json";
+  print_to_file(file.string(), "{}");
+  EXPECT_EQ(read(file), "{}");
+}
+
+}  // namespace
+}  // namespace orvelle

@@ -1,0 +1,104 @@
+#include "orvelle/value.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace orvelle {
+namespace {
+
+TEST(Value, IntegersAndFloatsStayDistinct) {
+  EXPECT_NE(Value(2), Value(2.0));
+  EXPECT_EQ(Value(2), Value(std::int64_t{2}));
+  EXPECT_TRUE(Value(true).is_bool());
+  EXPECT_TRUE(Value("x").is_string());
+}
+
+TEST(Value, MapEqualityIsOrderSensitive) {
+  Map ab{{"a", 1}, {"b", 2}};
+  Map ba{{"b", 2}, {"a", 1}};
+  EXPECT_NE(Value(ab), Value(ba));
+}
+
+TEST(FormatFloat, MatchesShortestRepr) {
+  const std::pair<double, const char*> cases[] = {
+      {2.0, "2.0"},         {0.5, "0.5"},       {1e-08, "1e-08"},  {0.0001, "0.0001"},
+      {1e-05, "1e-05"},     {100000.0, "100000.0"}, {1e16, "1e+16"}, {1.5e16, "1.5e+16"},
+      {-0.002, "-0.002"},   {0.1 + 0.2, "0.30000000000000004"},   {0.0, "0.0"},
+      {-0.0, "-0.0"},       {123.456, "123.456"}, {1e300, "1e+300"}, {5e-324, "5e-324"},
+      {1234567890123456.0, "1234567890123456.0"}};
+  for (const auto& [d, text] : cases) EXPECT_EQ(format_float(d), text) << "for " << text;
+}
+
+TEST(Utf8, AcceptsWellFormedRejectsMalformed) {
+  EXPECT_TRUE(is_valid_utf8("plain ascii text, long enough for the fast path"));
+  EXPECT_TRUE(is_valid_utf8("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
+  const char* bad[] = {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF",
+                       "abcdefgh\x80"};
+  for (const char* text : bad) EXPECT_FALSE(is_valid_utf8(text)) << "for " << text;
+}
+
+TEST(Json, WritesCompactTextInOrder) {
+  Map inner{{"w", 0.5}, {"n", 3}, {"ok", true}, {"none", nullptr}};
+  Map top{{"z", Value(inner)}, {"a", List{1, 2.0, "t"}}};
+  EXPECT_EQ(to_json(top),
+            R"({"z":{"w":0.5,"n":3,"ok":true,"none":null},"a":[1,2.0,"t"]})");
+}
+
+TEST(Json, EscapesControlCharactersAndKeepsUtf8) {
+  EXPECT_EQ(to_json(Value("a\"b\\c\n\x01\xC3\xA9")), "\"a\\\"b\\\\c\\n\\u0001\xC3\xA9\"");
+  EXPECT_EQ(to_json(Value(std::numeric_limits<double>::infinity())), "null");
+  EXPECT_THROW(to_json(Value("\xFF")), std::invalid_argument);
+}
+
+TEST(Json, RoundTripsThroughReader) {
+  Value v = Map{{"a", List{1, 2.5, "x", nullptr, false}}, {"b", Map{}}, {"c", List{}}};
+  EXPECT_EQ(from_json(to_json(v)), v);
+  EXPECT_THROW(from_json("{"), std::invalid_argument);
+}
+
+TEST(Yaml, WritesBlockStyle) {
+  Map settings{{"length", 10.0}, {"name", "a b"}};
+  Map inst{{"component", "mmi1x2"}, {"settings", settings}};
+  Map top{{"instances", Map{{"u1", inst}}}, {"ports", Map{}}, {"list", List{1, Map{{"k", 1}}}}};
+  EXPECT_EQ(to_yaml(top),
+            "instances:\n"
+            "  u1:\n"
+            "    component: mmi1x2\n"
+            "    settings:\n"
+            "      length: 10.0\n"
+            "      name: a b\n"
+            "ports: {}\n"
+            "list:\n"
+            "  - 1\n"
+            "  -\n"
+            "    k: 1\n");
+}
+
+TEST(Yaml, QuotesTextsThatWouldReadAsAnotherType) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1.5", "'1.5'\n"},    {"true", "'true'\n"}, {"null", "'null'\n"}, {"", "''\n"},
+      {"~", "'~'\n"},        {"-3", "'-3'\n"},     {".5", "'.5'\n"},     {"no", "'no'\n"},
+      {"-.inf", "'-.inf'\n"}, {"it's", "it's\n"},  {"'q'", "'''q'''\n"}, {"a: b", "'a: b'\n"},
+      {"- x", "'- x'\n"},    {"#c", "'#c'\n"},     {"u1,o2", "u1,o2\n"}, {"a\nb", "\"a\\nb\"\n"},
+      {"mzi", "mzi\n"},      {"-x", "-x\n"},       {" lead", "' lead'\n"}};
+  for (const auto& [text, yaml] : cases) EXPECT_EQ(to_yaml(Value(text)), yaml) << "for " << text;
+}
+
+TEST(Yaml, FloatsReadBackAsFloats) {
+  EXPECT_EQ(to_yaml(Value(2.0)), "2.0\n");
+  EXPECT_EQ(to_yaml(Value(1e-08)), "1.0e-08\n");
+  EXPECT_EQ(to_yaml(Value(-std::numeric_limits<double>::infinity())), "-.inf\n");
+}
+
+TEST(Yaml, RoundTripsEveryKind) {
+  Value v = Map{{"f", 1e-08},  {"g", 2.0},        {"i", -7},       {"t", "1.5"},
+                {"e", ""},     {"n", nullptr},    {"b", true},     {"s", "true"},
+                {"u", "\xC3\xA9\xE2\x80\xA8x"},   {"q", "a\tb\"c'd\\"}, {"k: x", List{}},
+                {"l", List{List{1, 2}, Map{{"a", Map{}}}, "- x"}}};
+  EXPECT_EQ(from_yaml(to_yaml(v)), v) << to_yaml(v);
+}
+
+}  // namespace
+}  // namespace orvelle
