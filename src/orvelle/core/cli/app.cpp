@@ -14,13 +14,16 @@ CLI::App& app() {
   return application;
 }
 
-void exit_with(int code) { throw CLI::RuntimeError(code); }
+void exit_with(int code) {
+  throw CLI::RuntimeError(code);
+}
 
 namespace {
 
 void register_commands(CLI::App& application) {
   application.require_subcommand(1);
   application.set_version_flag("--version", "orvelle " + std::string(version));
+  register_configure(application);
 }
 
 }  // namespace
