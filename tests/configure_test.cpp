@@ -233,12 +233,18 @@ TEST_F(ConfigureCommand, BlankKeyIsPromptedAndStoredEmpty) {
   EXPECT_EQ(stored()["tool"]["orvelle"]["api"]["key"].value<std::string>(), "");
 }
 
-TEST_F(ConfigureCommand, FolderInPlaceOfFileEndsWithCodeTwo) {
+TEST_F(ConfigureCommand, WrongKindOfFileInTheWay) {
   fs::create_directories(file_);
   const Outcome run = configure({"--api-key", "k"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, file_.string() + " is a directory and should be a file.\n");
+
+  fs::remove_all(folder_);
+  std::ofstream(folder_) << "";
+  const Outcome blocked = configure({"--api-key", "k"});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(blocked.err, "error: cannot create " + folder_.string() + ": File exists\n");
 }
 
 TEST_F(ConfigureCommand, UnreadableFileIsLeftAlone) {

@@ -113,6 +113,7 @@ toml::table* api_table(toml::table& config) {
   return table;
 }
 
+// Flat table headers and double-quoted strings: the layout people write by hand.
 std::string to_toml(const toml::table& config) {
   std::ostringstream text;
   text << toml::toml_formatter{config, toml::toml_formatter::default_flags &
