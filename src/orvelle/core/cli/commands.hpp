@@ -3,6 +3,4 @@
 
 #include <CLI/CLI.hpp>
 
-namespace orvelle::cli {
-
-}  // namespace orvelle::cli
+namespace orvelle::cli {}  // namespace orvelle::cli
