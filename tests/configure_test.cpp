@@ -1,13 +1,9 @@
 #include "orvelle/core/cli/configure.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -16,6 +12,7 @@
 #include <vector>
 
 #include "orvelle/core/cli/app.hpp"
+#include "support/run.hpp"
 
 namespace orvelle::cli {
 namespace {
@@ -101,10 +98,7 @@ TEST(CheckExisting, MissingTableOnTheWayEndsWithCodeOne) {
 // The command as a user meets it: the built binary in a fresh HOME, answers on standard input.
 class ConfigureCommand : public ::testing::Test {
  protected:
-  struct Outcome {
-    int status;
-    std::string out, err;
-  };
+  using Outcome = testing::RunResult;
 
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
@@ -118,41 +112,24 @@ class ConfigureCommand : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs `orvelle configure ARGS`; `file_size_limit` caps what the process may write.
-  Outcome configure(std::vector<std::string> args, const std::string& input = "",
-                    rlim_t file_size_limit = RLIM_INFINITY, const std::string& tag = "") const {
-    const fs::path in = dir_ / ("in" + tag), out = dir_ / ("out" + tag), err = dir_ / ("err" + tag);
-    std::ofstream(in, std::ios::binary) << input;
-    // Everything the child needs is made before fork: other test threads may hold locks.
-    args.insert(args.begin(), {ORVELLE_BINARY, "configure"});
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::string home = "HOME=" + home_.string();
-    std::vector<char*> envp{home.data()};
-    for (char** var = environ; *var != nullptr; ++var) {
-      if (std::string_view(*var).substr(0, 5) != "HOME=") envp.push_back(*var);
-    }
-    envp.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::dup2(::open(in.c_str(), O_RDONLY), 0);
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-      const rlimit limit{file_size_limit, file_size_limit};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails instead of killing
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    return {wait_for(child), read(out), read(err)};
+  testing::RunOptions in_home(const std::string& input) const {
+    testing::RunOptions options;
+    options.input = input;
+    options.env["HOME"] = home_.string();
+    return options;
+  }
+  Outcome configure(std::vector<std::string> args, const std::string& input = "") const {
+    args.insert(args.begin(), "configure");
+    return testing::run_orvelle(args, in_home(input));
+  }
+  // As configure, with files the process writes capped at 1 KiB; a write past it fails.
+  Outcome configure_with_small_disk(const std::vector<std::string>& args) const {
+    std::vector<std::string> command{
+        "-c", "ulimit -f 2; trap '' XFSZ; exec \"$0\" configure \"$@\"", ORVELLE_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return testing::run("/bin/sh", command, in_home(""));
   }
 
-  static int wait_for(pid_t child) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
   static std::string read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
@@ -275,7 +252,7 @@ TEST_F(ConfigureCommand, LinkedFileIsFollowedAndKept) {
 TEST_F(ConfigureCommand, FailedWriteLeavesOldFileAndNoTemporary) {
   const std::string before = "[tool.orvelle.api]\nkey = 'old'\n";
   store(before);
-  const Outcome run = configure({"--api-key", std::string(5000, 'k'), "--force"}, "", 1000);
+  const Outcome run = configure_with_small_disk({"--api-key", std::string(5000, 'k'), "--force"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.rfind("error: cannot write " + file_.string(), 0), 0u) << run.err;
   EXPECT_EQ(read(file_), before);
@@ -284,14 +261,15 @@ TEST_F(ConfigureCommand, FailedWriteLeavesOldFileAndNoTemporary) {
 
 TEST_F(ConfigureCommand, ConcurrentRunsLeaveOneWholeFile) {
   store("[tool.orvelle.api]\n");
+  std::vector<Outcome> outcomes(8);
   std::vector<std::thread> runs;
-  for (int i = 0; i < 8; ++i) {
-    runs.emplace_back([this, i] {
-      configure({"--api-key", "key-" + std::to_string(i), "--force"}, "", RLIM_INFINITY,
-                std::to_string(i));
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    runs.emplace_back([this, i, &outcomes] {
+      outcomes[i] = configure({"--api-key", "key-" + std::to_string(i), "--force"});
     });
   }
   for (auto& run : runs) run.join();
+  for (const Outcome& outcome : outcomes) EXPECT_EQ(outcome.status, 0) << outcome.err;
   const auto key = stored()["tool"]["orvelle"]["api"]["key"].value<std::string>();
   ASSERT_TRUE(key.has_value());
   EXPECT_EQ(key->rfind("key-", 0), 0u);
