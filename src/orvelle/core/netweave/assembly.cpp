@@ -202,7 +202,7 @@ class PortPatcher {
       Map& renames = renames_[name];
       std::size_t i = 0;
       for (const auto& entry : netlist.as_map().at("ports").as_map()) {
-        renames.emplace("o" + std::to_string(++i), entry.first);
+        renames.emplace(get_port({}, i++), entry.first);
       }
     }
   }

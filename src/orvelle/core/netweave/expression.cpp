@@ -28,9 +28,22 @@ bool is_number(const Value& v) {
   return v.is_int() || v.is_float();
 }
 
-Int checked(bool overflow, Int result) {
-  if (overflow) throw EvalFailure{};
+// Integer arithmetic that fails instead of wrapping: results must fit in int64.
+template <class Op>
+Int checked(Op op, Int a, Int b) {
+  Int result = 0;
+  if (op(a, b, &result)) throw EvalFailure{};
   return result;
+}
+
+Int add(Int a, Int b) {
+  return checked([](Int x, Int y, Int* r) { return __builtin_add_overflow(x, y, r); }, a, b);
+}
+Int subtract(Int a, Int b) {
+  return checked([](Int x, Int y, Int* r) { return __builtin_sub_overflow(x, y, r); }, a, b);
+}
+Int multiply(Int a, Int b) {
+  return checked([](Int x, Int y, Int* r) { return __builtin_mul_overflow(x, y, r); }, a, b);
 }
 
 Int int_floor_div(Int a, Int b) {
@@ -75,9 +88,9 @@ std::pair<double, double> float_divmod(double a, double b) {
 Int int_power(Int base, Int exponent) {
   Int result = 1;
   while (exponent > 0) {
-    if (exponent & 1) result = checked(__builtin_mul_overflow(result, base, &result), result);
+    if (exponent & 1) result = multiply(result, base);
     exponent >>= 1;
-    if (exponent > 0) base = checked(__builtin_mul_overflow(base, base, &base), base);
+    if (exponent > 0) base = multiply(base, base);
   }
   return result;
 }
@@ -104,14 +117,13 @@ Value arithmetic(char op, const Value& a, const Value& b) {
   if (a.is_int() && b.is_int()) {
     const Int x = a.as_int();
     const Int y = b.as_int();
-    Int r = 0;
     switch (op) {
       case '+':
-        return checked(__builtin_add_overflow(x, y, &r), r);
+        return add(x, y);
       case '-':
-        return checked(__builtin_sub_overflow(x, y, &r), r);
+        return subtract(x, y);
       case '*':
-        return checked(__builtin_mul_overflow(x, y, &r), r);
+        return multiply(x, y);
       case 'f':
         return int_floor_div(x, y);
       default:
@@ -271,10 +283,7 @@ class Parser {
     }
     Int value = 0;
     for (char d : digits) {
-      if (__builtin_mul_overflow(value, Int{10}, &value) ||
-          __builtin_add_overflow(value, Int{d - '0'}, &value)) {
-        throw EvalFailure{};
-      }
+      value = add(multiply(value, 10), d - '0');
     }
     return value;
   }

@@ -130,7 +130,9 @@ PortNames sort_ports(PortNames ports) {
 
 std::string get_port(const PortNames& ports, std::size_t i) {
   if (i < ports.size()) return ports[i];
-  return "o" + std::to_string(i + 1);
+  std::string positional = "o";  // appended, not concatenated: g++ 12 misreads the latter
+  positional += std::to_string(i + 1);
+  return positional;
 }
 
 PortNames get_ports_from_model(std::string_view component) {
