@@ -5,6 +5,7 @@
 
 namespace orvelle::cli {
 
+void register_netweave(CLI::App& app);
 void register_configure(CLI::App& app);
 
 }  // namespace orvelle::cli
