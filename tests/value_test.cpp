@@ -64,7 +64,8 @@ TEST(Json, ReaderKeepsKeyOrderAndRefusesRunawayNesting) {
   EXPECT_EQ(from_json(R"({"z":1,"a":{"y":2,"b":3},"z":4})"),
             Value(Map{{"z", 4}, {"a", Map{{"y", 2}, {"b", 3}}}}));
   EXPECT_EQ(from_json("18446744073709551615"), Value(18446744073709551615.0));
-  const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
+  const std::string deep = std::string(1'001, '[') + std::string(1'001, ']');
+  EXPECT_NO_THROW(from_json(std::string(1'000, '[') + std::string(1'000, ']')));
   EXPECT_THROW(from_json(deep), std::invalid_argument);
 }
 

@@ -375,7 +375,7 @@ void append_yaml_block(std::string& out, const Value& v, int indent) {
 class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
   // Deeper documents are refused: destroying or writing them would recurse that deep.
-  static constexpr std::size_t max_depth = 10'000;
+  static constexpr std::size_t max_depth = 1'000;
 
   Value result() { return std::move(root_); }
 
