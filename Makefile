@@ -23,3 +23,9 @@ test-sanitize: deps
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Benchmarks of the netlist reader and the writers (Release, Google Benchmark).
+bench: deps
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DORVELLE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)-bench -j $(JOBS) --target netweave_bench netweave_file
+	$(BUILD)-bench/bench/netweave_bench

@@ -67,6 +67,7 @@ class Assembler {
   Map build() {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
+    nets_.reserve(subckt_.children_ids.size() * 2);
     for (const std::int64_t id : subckt_.children_ids) {
       try {
         add_child(std::get<Conn>(ir_.at(id)));
@@ -87,7 +88,7 @@ class Assembler {
  private:
   void add_child(const Conn& conn) {
     const auto child = static_cast<std::uint32_t>(children_.size());
-    children_.push_back(Child{&conn, get_ports(conn.component)});
+    children_.push_back(Child{&conn, ports_of(conn.component)});
     if (instances_.contains(conn.name)) {
       throw ParseError("Instance '" + conn.name + "' is defined more than once in subcircuit '" +
                        subckt_.component + "'.");
@@ -111,6 +112,15 @@ class Assembler {
         add_to_net(net, ref);
       }
     }
+  }
+
+  // Neighbouring instances mostly share a component: skip the shared memo for repeats.
+  const SharedPortNames& ports_of(const std::string& component) {
+    if (!last_ports_ || component != last_component_) {
+      last_ports_ = get_ports(component);
+      last_component_ = component;
+    }
+    return last_ports_;
   }
 
   void add_to_net(std::string_view name, PortRef ref) {
@@ -177,6 +187,8 @@ class Assembler {
   const SourceLines* source_lines_;
   std::unordered_set<std::string_view> external_;
   std::vector<Child> children_;
+  std::string last_component_;
+  SharedPortNames last_ports_;
   tsl::ordered_map<std::string_view, Net> nets_;
   Map instances_;
   Map ports_;
@@ -211,11 +223,13 @@ class PortPatcher {
     const Map& instances = netlist.at("instances").as_map();
     if (!uses_subcircuit(instances)) return;  // nothing could be renamed
     Map connections;
+    connections.reserve(netlist.at("connections").as_map().size());
     for (const auto& [key, value] : netlist.at("connections").as_map()) {
       connections.insert_or_assign(translate(instances, key),
                                    translate(instances, value.as_string()));
     }
     Map ports;
+    ports.reserve(netlist.at("ports").as_map().size());
     for (const auto& [name, text] : netlist.at("ports").as_map()) {
       ports.insert_or_assign(name, translate(instances, text.as_string()));
     }

@@ -97,7 +97,9 @@ class StatementParser {
 
   void read_element(std::int64_t id) {
     const std::string_view name = words_.front();
-    std::vector<std::string_view> words = handle_sources({words_.begin() + 1, words_.end()});
+    element_words_.assign(words_.begin() + 1, words_.end());
+    element_words_ = handle_sources(std::move(element_words_));
+    std::vector<std::string_view>& words = element_words_;
     std::vector<std::string_view> ports = get_ir_ports(words);
     std::string component;
     std::string value_setting;  // keeps "value=..." alive while settings are read
@@ -162,6 +164,7 @@ class StatementParser {
   std::vector<Subckt> parents_;
   std::vector<std::int64_t> children_ids_;
   std::vector<std::string_view> words_;
+  std::vector<std::string_view> element_words_;  // kept to reuse its storage
   ParsedIr result_;
 };
 
