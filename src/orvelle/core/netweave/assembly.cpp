@@ -64,6 +64,11 @@ class Assembler {
         source_lines_(source_lines),
         external_(subckt.ports.begin(), subckt.ports.end()) {}
 
+  void consume(Ir& ir, Comments& comments) {
+    owned_ir_ = &ir;
+    owned_comments_ = &comments;
+  }
+
   Map build() {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
@@ -74,6 +79,7 @@ class Assembler {
       } catch (ParseError& error) {
         throw located(std::move(error), id);
       }
+      if (owned_ir_ != nullptr) release(id);
     }
     Map netlist;
     netlist.reserve(5);
@@ -111,6 +117,14 @@ class Assembler {
       } else {
         add_to_net(net, ref);
       }
+    }
+  }
+
+  // Frees what the netlist no longer needs of a child: its settings and comment were copied.
+  void release(std::int64_t id) {
+    std::get<Conn>(owned_ir_->find(id).value()).settings = Map{};
+    if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
+      comment.value() = std::string{};
     }
   }
 
@@ -181,6 +195,8 @@ class Assembler {
   }
 
   const Ir& ir_;
+  Ir* owned_ir_ = nullptr;  // set when the caller gives up the children's inputs
+  Comments* owned_comments_ = nullptr;
   const Subckt& subckt_;
   const Map& settings_keymap_;
   const Comments& comments_;
@@ -285,6 +301,13 @@ class PortPatcher {
 Map netlist_from_subckt(const Ir& ir, const Subckt& subckt, const Map& settings_keymap,
                         const Comments& comments, const SourceLines* source_lines) {
   return Assembler(ir, subckt, settings_keymap, comments, source_lines).build();
+}
+
+Map take_netlist_from_subckt(Ir& ir, const Subckt& subckt, const Map& settings_keymap,
+                             Comments& comments, const SourceLines* source_lines) {
+  Assembler assembler(ir, subckt, settings_keymap, comments, source_lines);
+  assembler.consume(ir, comments);
+  return assembler.build();
 }
 
 void patch_ports(Map& recursive_netlist) {

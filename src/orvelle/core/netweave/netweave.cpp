@@ -126,16 +126,17 @@ ParsedIr netweave_into_ir(std::istream& stream, const Map& component_map, const 
   return netweave_text_into_ir(read_stream(stream), component_map, kwargs);
 }
 
-RecursiveNetlist recursive_netlist_from_ir(const Ir& ir, const Map& settings_keymap,
-                                           const Comments& comments,
+RecursiveNetlist recursive_netlist_from_ir(Ir ir, const Map& settings_keymap, Comments comments,
                                            const SourceLines* source_lines) {
   Map nets;
   for (const auto& [id, record] : ir) {
     const auto* subckt = std::get_if<Subckt>(&record);
     if (subckt == nullptr || subckt->children_ids.empty()) continue;
-    nets.insert_or_assign(subckt->component, netlist_from_subckt(ir, *subckt, settings_keymap,
-                                                                 comments, source_lines));
+    nets.insert_or_assign(subckt->component, take_netlist_from_subckt(ir, *subckt, settings_keymap,
+                                                                      comments, source_lines));
   }
+  ir = Ir{};  // what is left of the records is not needed past this point
+  comments = Comments{};
   Map placements = take_placements(nets);
   Map normalised = sax::netlist(std::move(nets)).model_dump();
   patch_ports(normalised);
@@ -157,8 +158,8 @@ RecursiveNetlist recursive_netlist_from_ir(const Ir& ir, const Map& settings_key
 namespace {
 
 RecursiveNetlist weave(detail::ParsedIr parsed, const Map& settings_keymap) {
-  return detail::recursive_netlist_from_ir(parsed.ir, settings_keymap, parsed.comments,
-                                           &parsed.source_lines);
+  return detail::recursive_netlist_from_ir(std::move(parsed.ir), settings_keymap,
+                                           std::move(parsed.comments), &parsed.source_lines);
 }
 
 }  // namespace
