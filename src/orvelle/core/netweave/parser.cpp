@@ -104,7 +104,8 @@ class StatementParser {
     std::string component;
     std::string value_setting;  // keeps "value=..." alive while settings are read
     if (name.starts_with('R') || name.starts_with('C')) {
-      component = name.starts_with('R') ? "resistor" : "capacitor";
+      component =
+          mapped_component(component_map_, name.starts_with('R') ? "resistor" : "capacitor");
       if (ports.size() > 3)
         throw ParseError("Too many nets for element '" + std::string(name) + "'.");
       if (ports.size() == 3) {
