@@ -113,6 +113,8 @@ ParsedIr netweave_text_into_ir(std::string_view content, const Map& component_ma
   if (!is_valid_utf8(content)) {
     throw ParseError("The netlist is not valid UTF-8.", first_invalid_utf8_line(content));
   }
+  // A byte-order mark is an encoding marker some editors write, not part of the first word.
+  if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
   const auto lines = iter_relevant_lines(content);
   return parse_into_ir(*lines, component_map, kwargs);
 }
