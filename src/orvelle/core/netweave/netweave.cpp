@@ -83,12 +83,16 @@ std::string read_file(const std::filesystem::path& path) {
   if (!file)
     throw std::system_error(errno, std::generic_category(), "Cannot open '" + path.string() + "'");
   std::string content;
+  std::error_code size_error;
+  const auto size = std::filesystem::file_size(path, size_error);
+  if (!size_error) content.reserve(size);
   std::array<char, 1 << 16> chunk;
   std::size_t n = 0;
   while ((n = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
     content.append(chunk.data(), n);
   if (std::ferror(file.get())) {
-    throw std::system_error(EIO, std::generic_category(), "Cannot read '" + path.string() + "'");
+    throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
+                            "Cannot read '" + path.string() + "'");
   }
   return content;
 }
