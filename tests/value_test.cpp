@@ -60,6 +60,14 @@ TEST(Json, RoundTripsThroughReader) {
   EXPECT_THROW(from_json("{"), std::invalid_argument);
 }
 
+TEST(Json, ReaderKeepsKeyOrderAndRefusesRunawayNesting) {
+  EXPECT_EQ(from_json(R"({"z":1,"a":{"y":2,"b":3},"z":4})"),
+            Value(Map{{"z", 4}, {"a", Map{{"y", 2}, {"b", 3}}}}));
+  EXPECT_EQ(from_json("18446744073709551615"), Value(18446744073709551615.0));
+  const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
+  EXPECT_THROW(from_json(deep), std::invalid_argument);
+}
+
 TEST(Yaml, WritesBlockStyle) {
   Map settings{{"length", 10.0}, {"name", "a b"}};
   Map inst{{"component", "mmi1x2"}, {"settings", settings}};

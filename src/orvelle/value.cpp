@@ -391,37 +391,64 @@ void append_yaml_block(std::string& out, const Value& v, int indent) {
 
 // ---------------------------------------------------------------- readers
 
-Value from_nlohmann(const nlohmann::json& j) {
-  using T = nlohmann::json::value_t;
-  switch (j.type()) {
-    case T::boolean:
-      return j.get<bool>();
-    case T::number_integer:
-      return j.get<std::int64_t>();
-    case T::number_unsigned: {
-      const auto u = j.get<std::uint64_t>();
-      if (u <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(u);
-      return static_cast<double>(u);
-    }
-    case T::number_float:
-      return j.get<double>();
-    case T::string:
-      return j.get<std::string>();
-    case T::array: {
-      List list;
-      list.reserve(j.size());
-      for (const auto& item : j) list.push_back(from_nlohmann(item));
-      return list;
-    }
-    case T::object: {
-      Map map;
-      for (const auto& [key, item] : j.items()) map[key] = from_nlohmann(item);
-      return map;
-    }
-    default:
-      return nullptr;
+// Builds a Value straight from the parser's events: objects keep their key order and go
+// into the hashed Map (a parsed DOM would sort them or look keys up linearly).
+class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  // Deeper documents are refused: destroying or writing them would recurse that deep.
+  static constexpr std::size_t max_depth = 10'000;
+
+  Value result() { return std::move(root_); }
+
+  bool null() override { return add(nullptr); }
+  bool boolean(bool b) override { return add(b); }
+  bool number_integer(number_integer_t i) override { return add(i); }
+  bool number_unsigned(number_unsigned_t u) override {
+    if (u <= static_cast<std::uint64_t>(INT64_MAX)) return add(static_cast<std::int64_t>(u));
+    return add(static_cast<double>(u));
   }
-}
+  bool number_float(number_float_t d, const string_t&) override { return add(d); }
+  bool string(string_t& s) override { return add(std::move(s)); }
+  bool binary(binary_t&) override { return add(nullptr); }
+  bool key(string_t& k) override {
+    key_ = std::move(k);
+    return true;
+  }
+  bool start_object(std::size_t) override { return open(Map{}); }
+  bool start_array(std::size_t) override { return open(List{}); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    throw std::invalid_argument(e.what());
+  }
+
+ private:
+  Value* add(Value v) {
+    if (open_.empty()) {
+      root_ = std::move(v);
+      return &root_;
+    }
+    Value& parent = *open_.back();
+    if (parent.is_list()) return &parent.as_list().emplace_back(std::move(v));
+    auto [it, inserted] = parent.as_map().insert_or_assign(std::move(key_), std::move(v));
+    return &it.value();
+  }
+  bool open(Value container) {
+    if (open_.size() >= max_depth)
+      throw std::invalid_argument("JSON nested deeper than " + std::to_string(max_depth) +
+                                  " levels");
+    open_.push_back(add(std::move(container)));
+    return true;
+  }
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  Value root_;
+  std::string key_;
+  std::vector<Value*> open_;  // containers being filled, innermost last
+};
 
 Value resolve_plain_scalar(const std::string& s) {
   static const std::regex null_re("~|null|Null|NULL|", std::regex::optimize);
@@ -501,7 +528,9 @@ std::string to_yaml(const Map& map) {
 
 Value from_json(std::string_view text) {
   try {
-    return from_nlohmann(nlohmann::json::parse(text));
+    ValueBuilder builder;
+    nlohmann::json::sax_parse(text, &builder);
+    return builder.result();
   } catch (const nlohmann::json::exception& e) {
     throw std::invalid_argument(e.what());
   }

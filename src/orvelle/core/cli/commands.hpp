@@ -3,4 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
-namespace orvelle::cli {}  // namespace orvelle::cli
+namespace orvelle::cli {
+
+void register_netweave(CLI::App& app);
+void register_configure(CLI::App& app);
+
+}  // namespace orvelle::cli
