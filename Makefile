@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build demo test test-sanitize fuzz
+.PHONY: deps build demo test test-sanitize bench fuzz
 
 deps:
 	bash scripts/install-deps.sh
@@ -23,6 +23,12 @@ test-sanitize: deps
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Benchmarks of the netlist reader and the writers (Release, Google Benchmark).
+bench: deps
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DORVELLE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)-bench -j $(JOBS) --target netweave_bench netweave_file
+	$(BUILD)-bench/bench/netweave_bench
 
 # Each libFuzzer target for FUZZ_SECONDS on a seed corpus from the test data (clang).
 FUZZ_SECONDS ?= 60

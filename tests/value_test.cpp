@@ -114,3 +114,16 @@ TEST(Yaml, RoundTripsEveryKind) {
 
 }  // namespace
 }  // namespace orvelle
+
+TEST(Writers, MappingOverloadsWriteWhatTheValueWouldWrite) {
+  const orvelle::Map cases[] = {
+      {},
+      {{"a", 1},
+       {"b", orvelle::Map{{"c", "x\"y"}, {"d", orvelle::List{1.5, "t"}}}},
+       {"e", orvelle::Map{}}},
+  };
+  for (const auto& map : cases) {
+    EXPECT_EQ(orvelle::to_json(map), orvelle::to_json(orvelle::Value(map)));
+    EXPECT_EQ(orvelle::to_yaml(map), orvelle::to_yaml(orvelle::Value(map)));
+  }
+}

@@ -3,6 +3,7 @@
 #include <yaml-cpp/yaml.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -119,6 +120,15 @@ void append_json_string(std::string& out, std::string_view s) {
   require_utf8(s);
   static constexpr char hex[] = "0123456789abcdef";
   out += '"';
+  // Most texts need no escape: copy them whole.
+  const bool plain = std::none_of(s.begin(), s.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+  });
+  if (plain) {
+    out += s;
+    out += '"';
+    return;
+  }
   for (char c : s) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
@@ -156,6 +166,21 @@ void append_json_string(std::string& out, std::string_view s) {
   out += '"';
 }
 
+void append_json(std::string& out, const Value& v);
+
+void append_json_map(std::string& out, const Map& map) {
+  out += '{';
+  bool first = true;
+  for (const auto& [key, item] : map) {
+    if (!first) out += ',';
+    first = false;
+    append_json_string(out, key);
+    out += ':';
+    append_json(out, item);
+  }
+  out += '}';
+}
+
 void append_json(std::string& out, const Value& v) {
   switch (v.kind()) {
     case Value::Kind::null:
@@ -184,19 +209,9 @@ void append_json(std::string& out, const Value& v) {
       out += ']';
       break;
     }
-    case Value::Kind::map: {
-      out += '{';
-      bool first = true;
-      for (const auto& [key, item] : v.as_map()) {
-        if (!first) out += ',';
-        first = false;
-        append_json_string(out, key);
-        out += ':';
-        append_json(out, item);
-      }
-      out += '}';
+    case Value::Kind::map:
+      append_json_map(out, v.as_map());
       break;
-    }
   }
 }
 
@@ -346,15 +361,21 @@ void append_yaml_child(std::string& out, const Value& v, int indent) {
   }
 }
 
+// A non-empty mapping as a block.
+void append_yaml_map(std::string& out, const Map& map, int indent) {
+  const std::string pad(static_cast<std::size_t>(indent), ' ');
+  for (const auto& [key, item] : map) {
+    out += pad;
+    append_yaml_string(out, key);
+    out += ':';
+    append_yaml_child(out, item, indent + 2);
+  }
+}
+
 void append_yaml_block(std::string& out, const Value& v, int indent) {
   const std::string pad(static_cast<std::size_t>(indent), ' ');
   if (v.is_map() && !v.as_map().empty()) {
-    for (const auto& [key, item] : v.as_map()) {
-      out += pad;
-      append_yaml_string(out, key);
-      out += ':';
-      append_yaml_child(out, item, indent + 2);
-    }
+    append_yaml_map(out, v.as_map(), indent);
   } else if (v.is_list() && !v.as_list().empty()) {
     for (const auto& item : v.as_list()) {
       out += pad;
@@ -489,6 +510,19 @@ std::string to_json(const Value& value) {
 std::string to_yaml(const Value& value) {
   std::string out;
   append_yaml_block(out, value, 0);
+  return out;
+}
+
+std::string to_json(const Map& map) {
+  std::string out;
+  append_json_map(out, map);
+  return out;
+}
+
+std::string to_yaml(const Map& map) {
+  if (map.empty()) return "{}\n";
+  std::string out;
+  append_yaml_map(out, map, 0);
   return out;
 }
 

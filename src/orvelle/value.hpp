@@ -112,6 +112,10 @@ std::string to_json(const Value& value);
 /// Throws std::invalid_argument for a text that is not valid UTF-8.
 std::string to_yaml(const Value& value);
 
+/// The same for a mapping, without first copying it into a Value.
+std::string to_json(const Map& map);
+std::string to_yaml(const Map& map);
+
 /// Parses JSON text; throws std::invalid_argument with the parser's message on bad input.
 Value from_json(std::string_view text);
 

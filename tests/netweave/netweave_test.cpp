@@ -69,6 +69,11 @@ TEST(Netweave, EmptyAndBlankTextsGiveAnEmptyNetlist) {
   }
 }
 
+TEST(Netweave, ALeadingByteOrderMarkIsNoPartOfTheText) {
+  const std::string text = ".subckt s a\nX1 a straight\n.ends\n";
+  EXPECT_EQ(weave("\xEF\xBB\xBF" + text), weave(text));
+}
+
 TEST(Netweave, SubcircuitsWithoutElementsAndRepeatedNames) {
   const RecursiveNetlist nets = weave(
       ".subckt p a\nX1 a straight\n.ends\n"

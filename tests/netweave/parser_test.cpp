@@ -63,9 +63,11 @@ TEST(ParseIntoIr, BuildsRecordsInCompletionOrder) {
   EXPECT_EQ(parsed.source_lines, (SourceLines{1, 2, 3, 4, 5, 6}));
 }
 
-TEST(ParseIntoIr, ComponentMapAppliesToSubcircuitNames) {
-  const ParsedIr parsed = parse({".subckt old a", "X1 a p", ".ends"}, Map{{"old", "new"}});
+TEST(ParseIntoIr, ComponentMapAppliesToSubcircuitsAndBuiltInElements) {
+  const ParsedIr parsed = parse({".subckt old a", "X1 a p", "R1 a b", ".ends"},
+                                Map{{"old", "new"}, {"resistor", "res"}});
   EXPECT_EQ(subckt(parsed, 1).component, "new");
+  EXPECT_EQ(conn(parsed, 3).component, "res");
 }
 
 TEST(ParseIntoIr, ResistorsAndCapacitorsTakeTheirValue) {

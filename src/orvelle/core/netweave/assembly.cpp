@@ -64,15 +64,22 @@ class Assembler {
         source_lines_(source_lines),
         external_(subckt.ports.begin(), subckt.ports.end()) {}
 
+  void consume(Ir& ir, Comments& comments) {
+    owned_ir_ = &ir;
+    owned_comments_ = &comments;
+  }
+
   Map build() {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
+    nets_.reserve(subckt_.children_ids.size() * 2);
     for (const std::int64_t id : subckt_.children_ids) {
       try {
         add_child(std::get<Conn>(ir_.at(id)));
       } catch (ParseError& error) {
         throw located(std::move(error), id);
       }
+      if (owned_ir_ != nullptr) release(id);
     }
     Map netlist;
     netlist.reserve(5);
@@ -87,7 +94,7 @@ class Assembler {
  private:
   void add_child(const Conn& conn) {
     const auto child = static_cast<std::uint32_t>(children_.size());
-    children_.push_back(Child{&conn, get_ports(conn.component)});
+    children_.push_back(Child{&conn, ports_of(conn.component)});
     if (instances_.contains(conn.name)) {
       throw ParseError("Instance '" + conn.name + "' is defined more than once in subcircuit '" +
                        subckt_.component + "'.");
@@ -111,6 +118,23 @@ class Assembler {
         add_to_net(net, ref);
       }
     }
+  }
+
+  // Frees what the netlist no longer needs of a child: its settings and comment were copied.
+  void release(std::int64_t id) {
+    std::get<Conn>(owned_ir_->find(id).value()).settings = Map{};
+    if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
+      comment.value() = std::string{};
+    }
+  }
+
+  // Neighbouring instances mostly share a component: skip the shared memo for repeats.
+  const SharedPortNames& ports_of(const std::string& component) {
+    if (!last_ports_ || component != last_component_) {
+      last_ports_ = get_ports(component);
+      last_component_ = component;
+    }
+    return last_ports_;
   }
 
   void add_to_net(std::string_view name, PortRef ref) {
@@ -171,12 +195,16 @@ class Assembler {
   }
 
   const Ir& ir_;
+  Ir* owned_ir_ = nullptr;  // set when the caller gives up the children's inputs
+  Comments* owned_comments_ = nullptr;
   const Subckt& subckt_;
   const Map& settings_keymap_;
   const Comments& comments_;
   const SourceLines* source_lines_;
   std::unordered_set<std::string_view> external_;
   std::vector<Child> children_;
+  std::string last_component_;
+  SharedPortNames last_ports_;
   tsl::ordered_map<std::string_view, Net> nets_;
   Map instances_;
   Map ports_;
@@ -211,11 +239,13 @@ class PortPatcher {
     const Map& instances = netlist.at("instances").as_map();
     if (!uses_subcircuit(instances)) return;  // nothing could be renamed
     Map connections;
+    connections.reserve(netlist.at("connections").as_map().size());
     for (const auto& [key, value] : netlist.at("connections").as_map()) {
       connections.insert_or_assign(translate(instances, key),
                                    translate(instances, value.as_string()));
     }
     Map ports;
+    ports.reserve(netlist.at("ports").as_map().size());
     for (const auto& [name, text] : netlist.at("ports").as_map()) {
       ports.insert_or_assign(name, translate(instances, text.as_string()));
     }
@@ -271,6 +301,13 @@ class PortPatcher {
 Map netlist_from_subckt(const Ir& ir, const Subckt& subckt, const Map& settings_keymap,
                         const Comments& comments, const SourceLines* source_lines) {
   return Assembler(ir, subckt, settings_keymap, comments, source_lines).build();
+}
+
+Map take_netlist_from_subckt(Ir& ir, const Subckt& subckt, const Map& settings_keymap,
+                             Comments& comments, const SourceLines* source_lines) {
+  Assembler assembler(ir, subckt, settings_keymap, comments, source_lines);
+  assembler.consume(ir, comments);
+  return assembler.build();
 }
 
 void patch_ports(Map& recursive_netlist) {

@@ -156,6 +156,10 @@ std::optional<Map> parse_location_comment(std::string_view comment);
 /// `source_lines`, when given, lets errors name the line of the instance at fault.
 Map netlist_from_subckt(const Ir& ir, const Subckt& subckt, const Map& settings_keymap,
                         const Comments& comments, const SourceLines* source_lines = nullptr);
+/// The same, releasing each child's settings and comment once they are copied: lets a
+/// caller that owns the IR hold it and the netlists at once only briefly.
+Map take_netlist_from_subckt(Ir& ir, const Subckt& subckt, const Map& settings_keymap,
+                             Comments& comments, const SourceLines* source_lines = nullptr);
 /// Renames positional ports (o1, o2, ...) of subcircuit instances to the subcircuit's
 /// external port names, in place.
 void patch_ports(Map& recursive_netlist);
@@ -169,8 +173,8 @@ ParsedIr netweave_into_ir(std::istream& stream, const Map& component_map = {},
 /// Parses a netlist text already in memory.
 ParsedIr netweave_text_into_ir(std::string_view content, const Map& component_map = {},
                                const Map& kwargs = {});
-RecursiveNetlist recursive_netlist_from_ir(const Ir& ir, const Map& settings_keymap,
-                                           const Comments& comments,
+/// Takes the IR and comments by value: the children's inputs are released as they are used.
+RecursiveNetlist recursive_netlist_from_ir(Ir ir, const Map& settings_keymap, Comments comments,
                                            const SourceLines* source_lines = nullptr);
 
 }  // namespace orvelle::detail

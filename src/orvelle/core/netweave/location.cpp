@@ -17,8 +17,11 @@ std::size_t count(std::string_view text, std::string_view part) noexcept {
   return n;
 }
 
-std::string without_whitespace(std::string_view text) {
-  std::string out;
+// Usually there is nothing to remove, and then no copy is made.
+std::string_view without_whitespace(std::string_view text, std::string& out) {
+  bool clean = true;
+  for (std::size_t i = 0; i < text.size() && clean; ++i) clean = whitespace_at(text, i) == 0;
+  if (clean) return text;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t n = whitespace_at(text, i);
@@ -44,8 +47,8 @@ std::optional<Map> parse_location_comment(std::string_view comment) {
   if (count(comment, kMarker) != 1) throw unreadable();
   std::string_view rest = comment.substr(comment.find(kMarker) + kMarker.size());
   rest = rest.substr(0, rest.find(' '));
-  const std::string compact = without_whitespace(rest);
-  std::string_view location = compact;
+  std::string buffer;
+  std::string_view location = without_whitespace(rest, buffer);
   std::string_view port = "()";
   if (const std::size_t split = location.find(")("); split != std::string_view::npos) {
     if (count(location, ")(") != 1) throw unreadable();

@@ -83,12 +83,16 @@ std::string read_file(const std::filesystem::path& path) {
   if (!file)
     throw std::system_error(errno, std::generic_category(), "Cannot open '" + path.string() + "'");
   std::string content;
+  std::error_code size_error;
+  const auto size = std::filesystem::file_size(path, size_error);
+  if (!size_error) content.reserve(size);
   std::array<char, 1 << 16> chunk;
   std::size_t n = 0;
   while ((n = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
     content.append(chunk.data(), n);
   if (std::ferror(file.get())) {
-    throw std::system_error(EIO, std::generic_category(), "Cannot read '" + path.string() + "'");
+    throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
+                            "Cannot read '" + path.string() + "'");
   }
   return content;
 }
@@ -113,6 +117,8 @@ ParsedIr netweave_text_into_ir(std::string_view content, const Map& component_ma
   if (!is_valid_utf8(content)) {
     throw ParseError("The netlist is not valid UTF-8.", first_invalid_utf8_line(content));
   }
+  // A byte-order mark is an encoding marker some editors write, not part of the first word.
+  if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
   const auto lines = iter_relevant_lines(content);
   return parse_into_ir(*lines, component_map, kwargs);
 }
@@ -126,16 +132,17 @@ ParsedIr netweave_into_ir(std::istream& stream, const Map& component_map, const 
   return netweave_text_into_ir(read_stream(stream), component_map, kwargs);
 }
 
-RecursiveNetlist recursive_netlist_from_ir(const Ir& ir, const Map& settings_keymap,
-                                           const Comments& comments,
+RecursiveNetlist recursive_netlist_from_ir(Ir ir, const Map& settings_keymap, Comments comments,
                                            const SourceLines* source_lines) {
   Map nets;
   for (const auto& [id, record] : ir) {
     const auto* subckt = std::get_if<Subckt>(&record);
     if (subckt == nullptr || subckt->children_ids.empty()) continue;
-    nets.insert_or_assign(subckt->component, netlist_from_subckt(ir, *subckt, settings_keymap,
-                                                                 comments, source_lines));
+    nets.insert_or_assign(subckt->component, take_netlist_from_subckt(ir, *subckt, settings_keymap,
+                                                                      comments, source_lines));
   }
+  ir = Ir{};  // what is left of the records is not needed past this point
+  comments = Comments{};
   Map placements = take_placements(nets);
   Map normalised = sax::netlist(std::move(nets)).model_dump();
   patch_ports(normalised);
@@ -157,8 +164,8 @@ RecursiveNetlist recursive_netlist_from_ir(const Ir& ir, const Map& settings_key
 namespace {
 
 RecursiveNetlist weave(detail::ParsedIr parsed, const Map& settings_keymap) {
-  return detail::recursive_netlist_from_ir(parsed.ir, settings_keymap, parsed.comments,
-                                           &parsed.source_lines);
+  return detail::recursive_netlist_from_ir(std::move(parsed.ir), settings_keymap,
+                                           std::move(parsed.comments), &parsed.source_lines);
 }
 
 }  // namespace

@@ -97,12 +97,15 @@ class StatementParser {
 
   void read_element(std::int64_t id) {
     const std::string_view name = words_.front();
-    std::vector<std::string_view> words = handle_sources({words_.begin() + 1, words_.end()});
+    element_words_.assign(words_.begin() + 1, words_.end());
+    element_words_ = handle_sources(std::move(element_words_));
+    std::vector<std::string_view>& words = element_words_;
     std::vector<std::string_view> ports = get_ir_ports(words);
     std::string component;
     std::string value_setting;  // keeps "value=..." alive while settings are read
     if (name.starts_with('R') || name.starts_with('C')) {
-      component = name.starts_with('R') ? "resistor" : "capacitor";
+      component =
+          mapped_component(component_map_, name.starts_with('R') ? "resistor" : "capacitor");
       if (ports.size() > 3)
         throw ParseError("Too many nets for element '" + std::string(name) + "'.");
       if (ports.size() == 3) {
@@ -162,6 +165,7 @@ class StatementParser {
   std::vector<Subckt> parents_;
   std::vector<std::int64_t> children_ids_;
   std::vector<std::string_view> words_;
+  std::vector<std::string_view> element_words_;  // kept to reuse its storage
   ParsedIr result_;
 };
 

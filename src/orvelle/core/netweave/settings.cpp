@@ -1,6 +1,7 @@
 // Instance and subcircuit settings: reading name=value words, renaming, unit conversion.
 
 #include <algorithm>
+#include <array>
 
 #include "orvelle/core/netweave/detail.hpp"
 
@@ -8,6 +9,8 @@ namespace orvelle::detail {
 
 Map get_ir_settings(std::span<const std::string_view> words, const Map& kwargs) {
   Map settings;
+  settings.reserve(static_cast<std::size_t>(std::count_if(
+      words.begin(), words.end(), [](std::string_view w) { return w.find('=') != w.npos; })));
   for (const std::string_view word : words) {
     const std::size_t equals = word.find('=');
     if (equals == std::string_view::npos) continue;
@@ -21,14 +24,23 @@ Map get_ir_settings(std::span<const std::string_view> words, const Map& kwargs) 
 }
 
 Map map_settings_keys(const Map& settings, const Map& settings_keymap) {
-  std::vector<const Map::value_type*> sorted;
-  sorted.reserve(settings.size());
-  for (const auto& entry : settings) sorted.push_back(&entry);
-  std::sort(sorted.begin(), sorted.end(),
+  // Settings are few: sort pointers on the stack, and only fall back to the heap for many.
+  std::array<const Map::value_type*, 16> inline_order;
+  std::vector<const Map::value_type*> heap_order;
+  std::span<const Map::value_type*> order;
+  if (settings.size() <= inline_order.size()) {
+    order = std::span(inline_order.data(), settings.size());
+  } else {
+    heap_order.resize(settings.size());
+    order = heap_order;
+  }
+  std::size_t i = 0;
+  for (const auto& entry : settings) order[i++] = &entry;
+  std::sort(order.begin(), order.end(),
             [](const auto* a, const auto* b) { return a->first < b->first; });
   Map result;
-  result.reserve(sorted.size());
-  for (const auto* entry : sorted) {
+  result.reserve(order.size());
+  for (const auto* entry : order) {
     const auto mapped = settings_keymap.find(entry->first);
     if (mapped == settings_keymap.end()) {
       result.insert_or_assign(entry->first, entry->second);

@@ -1,0 +1,69 @@
+// Text to recursive netlist, and the netlist to JSON and YAML, at 10k, 100k and 1M lines.
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "netlist_generator.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+
+namespace {
+
+// Generated once per size and kept on disk for the run, as a user's netlist would be.
+struct Sample {
+  std::filesystem::path path;
+  std::size_t bytes = 0;
+  orvelle::RecursiveNetlist nets;
+};
+
+const Sample& sample(std::size_t lines) {
+  static std::map<std::size_t, Sample> samples;
+  auto [it, fresh] = samples.try_emplace(lines);
+  if (fresh) {
+    const std::string text = orvelle::bench::generate_netlist(lines);
+    it->second.path =
+        std::filesystem::temp_directory_path() / ("orvelle_bench_" + std::to_string(lines) + ".sp");
+    std::ofstream(it->second.path, std::ios::binary) << text;
+    it->second.bytes = text.size();
+    it->second.nets = orvelle::netweave(it->second.path);
+  }
+  return it->second;
+}
+
+void BM_Netweave(benchmark::State& state) {
+  const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(orvelle::netweave(s.path));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
+}
+
+void BM_ToJson(benchmark::State& state) {
+  const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(orvelle::to_json(s.nets));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
+}
+
+void BM_ToYaml(benchmark::State& state) {
+  const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(orvelle::to_yaml(s.nets));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Netweave)->Apply(sizes);
+BENCHMARK(BM_ToJson)->Apply(sizes);
+BENCHMARK(BM_ToYaml)->Apply(sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();
