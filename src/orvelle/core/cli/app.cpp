@@ -21,6 +21,7 @@ namespace {
 void register_commands(CLI::App& application) {
   application.require_subcommand(1);
   application.set_version_flag("--version", "orvelle " + std::string(version));
+  register_draftbot(application);
 }
 
 }  // namespace

@@ -5,4 +5,6 @@
 
 namespace orvelle::cli {
 
+void register_draftbot(CLI::App& app);
+
 }  // namespace orvelle::cli
