@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build demo test test-sanitize bench
+.PHONY: deps build demo test test-sanitize
 
 deps:
 	bash scripts/install-deps.sh
@@ -12,7 +12,14 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	$(BUILD)/orvelle --version
+	$(BUILD)/orvelle netweave examples/mzi.sp
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again in a Debug build under AddressSanitizer and UBSan.
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVELLE_SANITIZE=ON
+	cmake --build $(BUILD)-sanitize -j $(JOBS)
+	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)

@@ -23,27 +23,29 @@ TEST(Value, MapEqualityIsOrderSensitive) {
 
 TEST(FormatFloat, MatchesShortestRepr) {
   const std::pair<double, const char*> cases[] = {
-      {2.0, "2.0"},         {0.5, "0.5"},       {1e-08, "1e-08"},  {0.0001, "0.0001"},
-      {1e-05, "1e-05"},     {100000.0, "100000.0"}, {1e16, "1e+16"}, {1.5e16, "1.5e+16"},
-      {-0.002, "-0.002"},   {0.1 + 0.2, "0.30000000000000004"},   {0.0, "0.0"},
-      {-0.0, "-0.0"},       {123.456, "123.456"}, {1e300, "1e+300"}, {5e-324, "5e-324"},
-      {1234567890123456.0, "1234567890123456.0"}};
+      {2.0, "2.0"},         {0.5, "0.5"},
+      {1e-08, "1e-08"},     {0.0001, "0.0001"},
+      {1e-05, "1e-05"},     {100000.0, "100000.0"},
+      {1e16, "1e+16"},      {1.5e16, "1.5e+16"},
+      {-0.002, "-0.002"},   {0.1 + 0.2, "0.30000000000000004"},
+      {0.0, "0.0"},         {-0.0, "-0.0"},
+      {123.456, "123.456"}, {1e300, "1e+300"},
+      {5e-324, "5e-324"},   {1234567890123456.0, "1234567890123456.0"}};
   for (const auto& [d, text] : cases) EXPECT_EQ(format_float(d), text) << "for " << text;
 }
 
 TEST(Utf8, AcceptsWellFormedRejectsMalformed) {
   EXPECT_TRUE(is_valid_utf8("plain ascii text, long enough for the fast path"));
   EXPECT_TRUE(is_valid_utf8("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
-  const char* bad[] = {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF",
-                       "abcdefgh\x80"};
+  const char* bad[] = {"\xC3", "\xC0\xAF",    "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                       "\xFF", "abcdefgh\x80"};
   for (const char* text : bad) EXPECT_FALSE(is_valid_utf8(text)) << "for " << text;
 }
 
 TEST(Json, WritesCompactTextInOrder) {
   Map inner{{"w", 0.5}, {"n", 3}, {"ok", true}, {"none", nullptr}};
   Map top{{"z", Value(inner)}, {"a", List{1, 2.0, "t"}}};
-  EXPECT_EQ(to_json(top),
-            R"({"z":{"w":0.5,"n":3,"ok":true,"none":null},"a":[1,2.0,"t"]})");
+  EXPECT_EQ(to_json(top), R"({"z":{"w":0.5,"n":3,"ok":true,"none":null},"a":[1,2.0,"t"]})");
 }
 
 TEST(Json, EscapesControlCharactersAndKeepsUtf8) {
@@ -78,11 +80,11 @@ TEST(Yaml, WritesBlockStyle) {
 
 TEST(Yaml, QuotesTextsThatWouldReadAsAnotherType) {
   const std::pair<const char*, const char*> cases[] = {
-      {"1.5", "'1.5'\n"},    {"true", "'true'\n"}, {"null", "'null'\n"}, {"", "''\n"},
-      {"~", "'~'\n"},        {"-3", "'-3'\n"},     {".5", "'.5'\n"},     {"no", "'no'\n"},
-      {"-.inf", "'-.inf'\n"}, {"it's", "it's\n"},  {"'q'", "'''q'''\n"}, {"a: b", "'a: b'\n"},
-      {"- x", "'- x'\n"},    {"#c", "'#c'\n"},     {"u1,o2", "u1,o2\n"}, {"a\nb", "\"a\\nb\"\n"},
-      {"mzi", "mzi\n"},      {"-x", "-x\n"},       {" lead", "' lead'\n"}};
+      {"1.5", "'1.5'\n"},     {"true", "'true'\n"}, {"null", "'null'\n"},  {"", "''\n"},
+      {"~", "'~'\n"},         {"-3", "'-3'\n"},     {".5", "'.5'\n"},      {"no", "'no'\n"},
+      {"-.inf", "'-.inf'\n"}, {"it's", "it's\n"},   {"'q'", "'''q'''\n"},  {"a: b", "'a: b'\n"},
+      {"- x", "'- x'\n"},     {"#c", "'#c'\n"},     {"u1,o2", "u1,o2\n"},  {"a\nb", "\"a\\nb\"\n"},
+      {"mzi", "mzi\n"},       {"-x", "-x\n"},       {" lead", "' lead'\n"}};
   for (const auto& [text, yaml] : cases) EXPECT_EQ(to_yaml(Value(text)), yaml) << "for " << text;
 }
 
@@ -93,10 +95,11 @@ TEST(Yaml, FloatsReadBackAsFloats) {
 }
 
 TEST(Yaml, RoundTripsEveryKind) {
-  Value v = Map{{"f", 1e-08},  {"g", 2.0},        {"i", -7},       {"t", "1.5"},
-                {"e", ""},     {"n", nullptr},    {"b", true},     {"s", "true"},
-                {"u", "\xC3\xA9\xE2\x80\xA8x"},   {"q", "a\tb\"c'd\\"}, {"k: x", List{}},
-                {"l", List{List{1, 2}, Map{{"a", Map{}}}, "- x"}}};
+  Value v = Map{
+      {"f", 1e-08},         {"g", 2.0},       {"i", -7},
+      {"t", "1.5"},         {"e", ""},        {"n", nullptr},
+      {"b", true},          {"s", "true"},    {"u", "\xC3\xA9\xE2\x80\xA8x"},
+      {"q", "a\tb\"c'd\\"}, {"k: x", List{}}, {"l", List{List{1, 2}, Map{{"a", Map{}}}, "- x"}}};
   EXPECT_EQ(from_yaml(to_yaml(v)), v) << to_yaml(v);
 }
 

@@ -1,7 +1,7 @@
 #include "orvelle/value.hpp"
 
-#include <nlohmann/json.hpp>
 #include <yaml-cpp/yaml.h>
+#include <nlohmann/json.hpp>
 
 #include <array>
 #include <charconv>
@@ -13,7 +13,7 @@
 namespace orvelle {
 
 std::string_view kind_name(Value::Kind kind) noexcept {
-  static constexpr std::array<std::string_view, 7> names = {"null", "bool", "int",   "float",
+  static constexpr std::array<std::string_view, 7> names = {"null", "bool", "int",    "float",
                                                             "text", "list", "mapping"};
   return names[static_cast<std::size_t>(kind)];
 }
@@ -75,8 +75,8 @@ std::string format_float(double d) {
   // Shortest round-trip digits, then laid out the way a scripting language's repr does:
   // positional for exponents in [-4, 16), scientific with a signed two-digit exponent else.
   std::array<char, 64> buf;
-  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), d,
-                                 std::chars_format::scientific);
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), d, std::chars_format::scientific);
   std::string_view sci(buf.data(), static_cast<std::size_t>(end - buf.data()));
   const auto e_pos = sci.find('e');
   std::string_view mantissa = sci.substr(0, e_pos);
@@ -102,7 +102,8 @@ std::string format_float(double d) {
   }
   if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
   const auto int_len = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= int_len) return sign + digits + std::string(int_len - digits.size(), '0') + ".0";
+  if (digits.size() <= int_len)
+    return sign + digits + std::string(int_len - digits.size(), '0') + ".0";
   return sign + digits.substr(0, int_len) + "." + digits.substr(int_len);
 }
 
@@ -121,13 +122,27 @@ void append_json_string(std::string& out, std::string_view s) {
   for (char c : s) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
       default:
         if (u < 0x20) {
           out += "\\u00";
@@ -143,13 +158,21 @@ void append_json_string(std::string& out, std::string_view s) {
 
 void append_json(std::string& out, const Value& v) {
   switch (v.kind()) {
-    case Value::Kind::null: out += "null"; break;
-    case Value::Kind::boolean: out += v.as_bool() ? "true" : "false"; break;
-    case Value::Kind::integer: out += std::to_string(v.as_int()); break;
+    case Value::Kind::null:
+      out += "null";
+      break;
+    case Value::Kind::boolean:
+      out += v.as_bool() ? "true" : "false";
+      break;
+    case Value::Kind::integer:
+      out += std::to_string(v.as_int());
+      break;
     case Value::Kind::floating:
       out += std::isfinite(v.as_float()) ? format_float(v.as_float()) : "null";
       break;
-    case Value::Kind::text: append_json_string(out, v.as_string()); break;
+    case Value::Kind::text:
+      append_json_string(out, v.as_string());
+      break;
     case Value::Kind::list: {
       out += '[';
       bool first = true;
@@ -184,9 +207,9 @@ void append_json(std::string& out, const Value& v) {
 // against every numeric spelling (0x1F, 1_000, 1:20, .5).
 bool reads_as_other_type(std::string_view s) {
   static constexpr std::array<std::string_view, 31> words = {
-      "~",     "null", "Null", "NULL", "y",   "Y",   "yes",  "Yes",  "YES",  "n",   "N",
-      "no",    "No",   "NO",   "true", "True", "TRUE", "false", "False", "FALSE", "on", "On",
-      "ON",    "off",  "Off",  "OFF",  ".nan", ".NaN", ".NAN", "<<",   "="};
+      "~",  "null", "Null", "NULL", "y",    "Y",    "yes",   "Yes",   "YES",   "n",  "N",
+      "no", "No",   "NO",   "true", "True", "TRUE", "false", "False", "FALSE", "on", "On",
+      "ON", "off",  "Off",  "OFF",  ".nan", ".NaN", ".NAN",  "<<",    "="};
   const std::size_t i = (s[0] == '+' || s[0] == '-') ? 1 : 0;
   const std::string_view unsigned_part = s.substr(i);
   if (unsigned_part == ".inf" || unsigned_part == ".Inf" || unsigned_part == ".INF") return true;
@@ -287,13 +310,27 @@ void append_yaml_block(std::string& out, const Value& v, int indent);
 
 void append_yaml_scalar(std::string& out, const Value& v) {
   switch (v.kind()) {
-    case Value::Kind::null: out += "null"; break;
-    case Value::Kind::boolean: out += v.as_bool() ? "true" : "false"; break;
-    case Value::Kind::integer: out += std::to_string(v.as_int()); break;
-    case Value::Kind::floating: out += yaml_float(v.as_float()); break;
-    case Value::Kind::text: append_yaml_string(out, v.as_string()); break;
-    case Value::Kind::list: out += "[]"; break;
-    case Value::Kind::map: out += "{}"; break;
+    case Value::Kind::null:
+      out += "null";
+      break;
+    case Value::Kind::boolean:
+      out += v.as_bool() ? "true" : "false";
+      break;
+    case Value::Kind::integer:
+      out += std::to_string(v.as_int());
+      break;
+    case Value::Kind::floating:
+      out += yaml_float(v.as_float());
+      break;
+    case Value::Kind::text:
+      append_yaml_string(out, v.as_string());
+      break;
+    case Value::Kind::list:
+      out += "[]";
+      break;
+    case Value::Kind::map:
+      out += "{}";
+      break;
   }
 }
 
@@ -336,15 +373,19 @@ void append_yaml_block(std::string& out, const Value& v, int indent) {
 Value from_nlohmann(const nlohmann::json& j) {
   using T = nlohmann::json::value_t;
   switch (j.type()) {
-    case T::boolean: return j.get<bool>();
-    case T::number_integer: return j.get<std::int64_t>();
+    case T::boolean:
+      return j.get<bool>();
+    case T::number_integer:
+      return j.get<std::int64_t>();
     case T::number_unsigned: {
       const auto u = j.get<std::uint64_t>();
       if (u <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(u);
       return static_cast<double>(u);
     }
-    case T::number_float: return j.get<double>();
-    case T::string: return j.get<std::string>();
+    case T::number_float:
+      return j.get<double>();
+    case T::string:
+      return j.get<std::string>();
     case T::array: {
       List list;
       list.reserve(j.size());
@@ -356,7 +397,8 @@ Value from_nlohmann(const nlohmann::json& j) {
       for (const auto& [key, item] : j.items()) map[key] = from_nlohmann(item);
       return map;
     }
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 
@@ -366,7 +408,8 @@ Value resolve_plain_scalar(const std::string& s) {
   static const std::regex false_re("false|False|FALSE", std::regex::optimize);
   static const std::regex int_re("[-+]?[0-9]+", std::regex::optimize);
   static const std::regex float_re(
-      "[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?|[-+]?\\.(inf|Inf|INF)|\\.(nan|NaN|NAN)",
+      "[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?|[-+]?\\.(inf|Inf|INF)|\\.(nan|NaN|"
+      "NAN)",
       std::regex::optimize);
   if (std::regex_match(s, null_re)) return nullptr;
   if (std::regex_match(s, true_re)) return true;
@@ -403,7 +446,8 @@ Value from_yaml_node(const YAML::Node& node) {
       for (const auto& item : node) map[item.first.as<std::string>()] = from_yaml_node(item.second);
       return map;
     }
-    default: return nullptr;
+    default:
+      return nullptr;
   }
 }
 

@@ -42,8 +42,8 @@ class Value {
   Value(std::nullptr_t) noexcept {}
   Value(bool b) noexcept : v_(b) {}
   template <class I>
-    requires(std::is_integral_v<I> && !std::is_same_v<I, bool> && !std::is_same_v<I, char>)
-  Value(I i) noexcept : v_(static_cast<std::int64_t>(i)) {}
+  requires(std::is_integral_v<I> && !std::is_same_v<I, bool> && !std::is_same_v<I, char>) Value(I i)
+  noexcept : v_(static_cast<std::int64_t>(i)) {}
   Value(double d) noexcept : v_(d) {}
   Value(std::string s) noexcept : v_(std::move(s)) {}
   Value(std::string_view s) : v_(std::string(s)) {}

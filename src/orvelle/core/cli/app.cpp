@@ -14,7 +14,9 @@ CLI::App& app() {
   return application;
 }
 
-void exit_with(int code) { throw CLI::RuntimeError(code); }
+void exit_with(int code) {
+  throw CLI::RuntimeError(code);
+}
 
 namespace {
 

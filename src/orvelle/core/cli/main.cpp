@@ -1,3 +1,5 @@
 #include "orvelle/core/cli/app.hpp"
 
-int main(int argc, char** argv) { return orvelle::cli::run(argc, argv); }
+int main(int argc, char** argv) {
+  return orvelle::cli::run(argc, argv);
+}

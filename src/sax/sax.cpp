@@ -1,0 +1,125 @@
+#include "sax/sax.hpp"
+
+#include <array>
+#include <stdexcept>
+#include <string_view>
+
+namespace sax {
+
+using orvelle::List;
+using orvelle::Map;
+using orvelle::Value;
+
+namespace {
+
+constexpr std::array<std::string_view, 5> netlist_keys = {"instances", "connections", "ports",
+                                                          "settings", "placements"};
+
+bool is_instance_port(std::string_view s) {
+  const auto comma = s.find(',');
+  return comma != 0 && comma != std::string_view::npos && comma + 1 < s.size() &&
+         s.find(',', comma + 1) == std::string_view::npos;
+}
+
+[[noreturn]] void reject_instance_port(std::string_view text, std::string_view netlist_name) {
+  throw std::invalid_argument("netlist '" + std::string(netlist_name) + "': instance port '" +
+                              std::string(text) + "' is not of the form 'instance,port'");
+}
+
+void check_instance_port(std::string_view text, std::string_view netlist_name) {
+  if (!is_instance_port(text)) reject_instance_port(text, netlist_name);
+}
+
+void check_instance_port(const Value& text, std::string_view netlist_name) {
+  const auto* s = text.get_if<std::string>();
+  if (!s) reject_instance_port(orvelle::to_json(text), netlist_name);
+  check_instance_port(std::string_view(*s), netlist_name);
+}
+
+const Map& as_mapping(const Value& v, std::string_view what) {
+  if (!v.is_map()) throw std::invalid_argument(std::string(what) + " is not a mapping");
+  return v.as_map();
+}
+
+// Puts the wanted keys first, in the wanted order, filling missing ones with `fill`; keys
+// the library does not know keep their values, after the known ones.
+template <std::size_t N>
+bool has_exactly(const Map& m, const std::array<std::string_view, N>& keys) {
+  if (m.size() != N) return false;
+  std::size_t i = 0;
+  for (const auto& entry : m) {
+    if (entry.first != keys[i++]) return false;
+  }
+  return true;
+}
+
+template <std::size_t N>
+Map with_keys_first(Map m, const std::array<std::string_view, N>& keys, const Value& fill) {
+  if (has_exactly(m, keys)) return m;  // the reader's own output: nothing to reorder
+  Map out;
+  out.reserve(m.size() + N);
+  for (auto key : keys) {
+    auto it = m.find(key);
+    out.emplace(std::string(key), it != m.end() ? std::move(it.value()) : fill);
+  }
+  for (auto it = m.begin(); it != m.end(); ++it) {
+    if (!out.contains(it->first)) out.emplace(it->first, std::move(it.value()));
+  }
+  return out;
+}
+
+Map normalise_instance(Value instance, const std::string& netlist, const std::string& name) {
+  const auto label = [&] { return "netlist '" + netlist + "': instance '" + name + "'"; };
+  if (!instance.is_map()) throw std::invalid_argument(label() + " is not a mapping");
+  const Map& m = instance.as_map();
+  const auto component = m.find("component");
+  if (component == m.end() || !component->second.is_string() ||
+      component->second.as_string().empty())
+    throw std::invalid_argument(label() + " has no component");
+  static constexpr std::array<std::string_view, 2> keys = {"component", "settings"};
+  return with_keys_first(std::move(instance.as_map()), keys, Map{});
+}
+
+Map normalise_netlist(Value netlist, const std::string& name) {
+  as_mapping(netlist, "netlist '" + name + "'");
+  Map out = with_keys_first(std::move(netlist.as_map()), netlist_keys, Map{});
+  for (auto key : netlist_keys) {
+    as_mapping(out.at(std::string(key)), "netlist '" + name + "': " + std::string(key));
+  }
+  Map& instances = out.at("instances").as_map();
+  for (auto it = instances.begin(); it != instances.end(); ++it) {
+    it.value() = normalise_instance(std::move(it.value()), name, it->first);
+  }
+  for (const auto& [from, to] : out.at("connections").as_map()) {
+    check_instance_port(std::string_view(from), name);
+    check_instance_port(to, name);
+  }
+  for (const auto& [port, target] : out.at("ports").as_map()) check_instance_port(target, name);
+  return out;
+}
+
+}  // namespace
+
+Netlist::Netlist(Map nets) : nets_(std::move(nets)) {
+  for (auto it = nets_.begin(); it != nets_.end(); ++it) {
+    it.value() = normalise_netlist(std::move(it.value()), it->first);
+  }
+}
+
+Map Netlist::model_dump() const& {
+  return nets_;
+}
+
+Map Netlist::model_dump() && {
+  return std::move(nets_);
+}
+
+Netlist netlist(Map nets) {
+  return Netlist(std::move(nets));
+}
+
+std::vector<std::string> get_ports(const Model& model) {
+  return model.ports;
+}
+
+}  // namespace sax
