@@ -60,6 +60,13 @@ TEST(Json, RoundTripsThroughReader) {
   EXPECT_THROW(from_json("{"), std::invalid_argument);
 }
 
+TEST(Json, ReaderKeepsKeyOrder) {
+  const char* text = R"({"z":{"radius":5.0,"gap":2,"b":[18446744073709551615,-1]},"a":null})";
+  EXPECT_EQ(to_json(from_json(text)),
+            R"({"z":{"radius":5.0,"gap":2,"b":[1.8446744073709552e+19,-1]},"a":null})");
+  EXPECT_EQ(to_json(from_json(R"({"k":1,"k":2})")), R"({"k":2})");
+}
+
 TEST(Yaml, WritesBlockStyle) {
   Map settings{{"length", 10.0}, {"name", "a b"}};
   Map inst{{"component", "mmi1x2"}, {"settings", settings}};

@@ -76,10 +76,10 @@ class ServiceClient : public ::testing::Test {
 
 TEST_F(ServiceClient, SendsThePromptAndReturnsTheNetlist) {
   store_configuration("[tool.orvelle.api]\nkey = \"sk-123\"\nnickname = \"lab\"\n");
-  t::Service service({.steps = {t::text(R"({"type": "progress", "message": "thinking"})"),
-                                t::text(R"({"type": "progress", "message": "placing"})"),
-                                t::text(netlist_reply)}},
-                     &local_certificates());
+  t::Service service(
+      t::play({t::text(R"({"type": "progress", "message": "thinking"})"),
+               t::text(R"({"type": "progress", "message": "placing"})"), t::text(netlist_reply)}),
+      &local_certificates());
   std::vector<std::string> progress;
   ClientOptions options;
   options.on_progress = [&](std::string_view message) { progress.emplace_back(message); };
@@ -97,13 +97,13 @@ TEST_F(ServiceClient, SendsThePromptAndReturnsTheNetlist) {
 }
 
 TEST_F(ServiceClient, AsksWithoutAKeyWhenNoneCanBeRead) {
-  t::Service service({.steps = {t::text(netlist_reply)}}, &local_certificates());
+  t::Service service(t::play({t::text(netlist_reply)}), &local_certificates());
   const char* const configurations[] = {
-      nullptr,                                      // no file at all
-      "this is [not toml",                          // unreadable
-      "[tool.orvelle.api]\nnickname = \"lab\"\n",   // no key
-      "[tool.orvelle.api]\nkey = \"\"\n",           // an empty key
-      "[tool.orvelle.api]\nkey = 42\n",             // not a text
+      nullptr,                                     // no file at all
+      "this is [not toml",                         // unreadable
+      "[tool.orvelle.api]\nnickname = \"lab\"\n",  // no key
+      "[tool.orvelle.api]\nkey = \"\"\n",          // an empty key
+      "[tool.orvelle.api]\nkey = 42\n",            // not a text
   };
   for (const char* configuration : configurations) {
     fs::remove_all(home_ / ".kelvara");
@@ -120,7 +120,7 @@ TEST_F(ServiceClient, AsksWithoutAKeyWhenNoneCanBeRead) {
 
 TEST_F(ServiceClient, RefusesAKeyThatWouldSplitTheHeader) {
   store_configuration("[tool.orvelle.api]\nkey = \"sk\\r\\nX-Evil: 1\"\n");
-  t::Service service({.steps = {t::text(netlist_reply)}}, &local_certificates());
+  t::Service service(t::play({t::text(netlist_reply)}), &local_certificates());
   EXPECT_NE(failure(url(service)).find("holds control characters"), std::string::npos);
 }
 
@@ -131,6 +131,12 @@ std::string frame_header(unsigned char first, std::uint64_t length) {
   header += static_cast<char>(bytes == 0 ? length : bytes == 2 ? 126 : 127);
   for (int i = bytes - 1; i >= 0; --i) header += static_cast<char>(length >> (8 * i));
   return header;
+}
+
+t::Script stalled_handshake() {
+  t::Script script;
+  script.stall_handshake = true;
+  return script;
 }
 
 TEST_F(ServiceClient, ReportsEachWayTheServiceFails) {
@@ -149,53 +155,35 @@ TEST_F(ServiceClient, ReportsEachWayTheServiceFails) {
   const std::string deep = std::string(600, '[') + std::string(600, ']');
   const Case cases[] = {
       {"error frame",
-       {.steps = {t::text(R"({"type": "progress", "message": "x"})"),
-                  t::text(R"({"type": "error", "message": "unknown kit\nfoo"})")}},
-       normal,
-       "^the service reported an error: unknown kit foo$"},
-      {"early close",
-       {.steps = {t::close("going away")}},
-       normal,
+       t::play({t::text(R"({"type": "progress", "message": "x"})"),
+                t::text(R"({"type": "error", "message": "unknown kit\nfoo"})")}),
+       normal, "^the service reported an error: unknown kit foo$"},
+      {"early close", t::play({t::close("going away")}), normal,
        "closed the connection before sending a netlist: going away$"},
-      {"not JSON", {.steps = {t::text("hello")}}, normal, "that is not JSON: hello$"},
-      {"not an object", {.steps = {t::text("[1, 2]")}}, normal, "not an object: \\[1, 2\\]"},
-      {"no type", {.steps = {t::text(R"({"netlist": {}})")}}, normal, "without a \"type\""},
-      {"unknown type", {.steps = {t::text(R"({"type": "done"})")}}, normal, "unknown type \"done\""},
-      {"netlist missing",
-       {.steps = {t::text(R"({"type": "netlist"})")}},
-       normal,
+      {"not JSON", t::play({t::text("hello")}), normal, "that is not JSON: hello$"},
+      {"not an object", t::play({t::text("[1, 2]")}), normal, "not an object: \\[1, 2\\]"},
+      {"no type", t::play({t::text(R"({"netlist": {}})")}), normal, "without a \"type\""},
+      {"unknown type", t::play({t::text(R"({"type": "done"})")}), normal, "unknown type \"done\""},
+      {"netlist missing", t::play({t::text(R"({"type": "netlist"})")}), normal,
        "netlist message without \"netlist\""},
-      {"binary", {.steps = {t::binary("{}")}}, normal, "binary message of 2 bytes"},
-      {"over the limit",
-       {.steps = {t::text(std::string(2000, ' ') + netlist_reply)}},
-       small,
+      {"binary", t::play({t::binary("{}")}), normal, "binary message of 2 bytes"},
+      {"over the limit", t::play({t::text(std::string(2000, ' ') + netlist_reply)}), small,
        "larger than the limit of 1024 bytes"},
       {"a header claiming a terabyte",
-       {.steps = {t::raw(frame_header(0x81, std::uint64_t{1} << 40)), t::stall()}},
-       normal,
+       t::play({t::raw(frame_header(0x81, std::uint64_t{1} << 40)), t::stall()}), normal,
        "larger than the limit of 64 MiB"},
-      {"invalid UTF-8",
-       {.steps = {t::raw("\x81\x04\"\xff\xfe\""), t::stall()}},
-       normal,
+      {"invalid UTF-8", t::play({t::raw("\x81\x04\"\xff\xfe\""), t::stall()}), normal,
        "not valid UTF-8"},
-      {"too deep", {.steps = {t::text(deep)}}, normal, "nested deeper than 512 levels"},
-      {"silent", {.steps = {t::stall()}}, impatient, "sent nothing for 300 ms$"},
-      {"silent mid-message",
-       {.steps = {t::raw(frame_header(0x81, 100) + "{\"type\""), t::stall()}},
-       impatient,
-       "sent nothing for 300 ms$"},
-      {"reset mid-message",
-       {.steps = {t::raw(frame_header(0x81, 100) + "{\"type\""), t::reset()}},
-       normal,
-       "(lost the connection to|ended before a netlist came)"},
-      {"upgrade refused",
-       {.steps = {}, .refuse_status = 403},
-       normal,
+      {"too deep", t::play({t::text(deep)}), normal, "nested deeper than 512 levels"},
+      {"silent", t::play({t::stall()}), impatient, "sent nothing for 300 ms$"},
+      {"silent mid-message", t::play({t::raw(frame_header(0x81, 100) + "{\"type\""), t::stall()}),
+       impatient, "sent nothing for 300 ms$"},
+      {"reset mid-message", t::play({t::raw(frame_header(0x81, 100) + "{\"type\""), t::reset()}),
+       normal, "(lost the connection to|ended before a netlist came)"},
+      {"upgrade refused", t::refuse_upgrade(403), normal,
        "refused the WebSocket upgrade: HTTP 403 Forbidden; check the API key"},
-      {"server error", {.steps = {}, .refuse_status = 502}, normal, "upgrade: HTTP 502 Bad Gateway$"},
-      {"stalled handshake",
-       {.steps = {}, .refuse_status = 0, .stall_handshake = true},
-       impatient,
+      {"server error", t::refuse_upgrade(502), normal, "upgrade: HTTP 502 Bad Gateway$"},
+      {"stalled handshake", stalled_handshake(), impatient,
        "^no WebSocket connection to wss://127.0.0.1:[0-9]+/ws within 300 ms$"},
   };
   for (const Case& c : cases) {
@@ -203,16 +191,15 @@ TEST_F(ServiceClient, ReportsEachWayTheServiceFails) {
     ClientOptions options;
     options.limits = c.limits;
     const std::string message = failure(url(service), options);
-    EXPECT_TRUE(std::regex_search(message, std::regex(c.expected)))
-        << c.name << ": " << message;
+    EXPECT_TRUE(std::regex_search(message, std::regex(c.expected))) << c.name << ": " << message;
   }
 }
 
 TEST_F(ServiceClient, ChecksTheCertificateAndItsName) {
   const t::Certificates stranger = t::make_certificates({"localhost", "127.0.0.1"});
   const t::Certificates other_name = t::make_certificates({"other.example"});
-  t::Service untrusted({.steps = {t::text(netlist_reply)}}, &stranger);
-  t::Service misnamed({.steps = {t::text(netlist_reply)}}, &other_name);
+  t::Service untrusted(t::play({t::text(netlist_reply)}), &stranger);
+  t::Service misnamed(t::play({t::text(netlist_reply)}), &other_name);
   ClientOptions trust_other;
   trust_other.extra_ca_pem = other_name.ca_pem;
 
@@ -223,12 +210,12 @@ TEST_F(ServiceClient, ChecksTheCertificateAndItsName) {
   EXPECT_EQ(failure(url(misnamed), trust_other),
             "the certificate of 127.0.0.1 was refused: IP address mismatch");
   // The name the certificate does carry passes, so the checks above are about the name.
-  t::Service named({.steps = {t::text(netlist_reply)}}, &local_certificates());
+  t::Service named(t::play({t::text(netlist_reply)}), &local_certificates());
   EXPECT_TRUE(ask(url(named, "localhost")).is_map());
 }
 
 TEST_F(ServiceClient, SpeaksInTheClearOnlyToThisMachine) {
-  t::Service plain({.steps = {t::text(netlist_reply)}});
+  t::Service plain(t::play({t::text(netlist_reply)}));
   EXPECT_TRUE(ask(url(plain, "127.0.0.1", "ws")).is_map());
   EXPECT_TRUE(std::regex_search(failure(url(plain, "127.0.0.1")), std::regex("TLS handshake")));
 }
@@ -236,7 +223,7 @@ TEST_F(ServiceClient, SpeaksInTheClearOnlyToThisMachine) {
 TEST_F(ServiceClient, NamesTheAddressItCannotReach) {
   std::string closed_port;
   {
-    t::Service gone({});
+    t::Service gone(t::play({}));
     closed_port = std::to_string(gone.port());
   }
   EXPECT_TRUE(std::regex_search(failure("wss://127.0.0.1:" + closed_port + "/ws"),
@@ -313,7 +300,10 @@ TEST(ServiceUrl, RefusesWhatItCannotUseSafely) {
 TEST(OneLine, KeepsTheTerminalSafe) {
   EXPECT_EQ(detail::one_line("plain \xC3\xA9t\xC3\xA9", 80), "plain \xC3\xA9t\xC3\xA9");
   EXPECT_EQ(detail::one_line("a\nb\r\x1b[2Jc\x7f", 80), "a b  [2Jc ");
-  EXPECT_EQ(detail::one_line("csi\xC2\x9B" "31m", 80), "csi 31m");  // a one-byte escape in C1
+  EXPECT_EQ(detail::one_line("csi\xC2\x9B"
+                             "31m",
+                             80),
+            "csi 31m");  // a one-byte escape in C1
   EXPECT_EQ(detail::one_line("bad\xFF\xC3", 80), "bad??");
   EXPECT_EQ(detail::one_line("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9...");
   EXPECT_EQ(detail::one_line("abc", 3), "abc");

@@ -370,37 +370,64 @@ void append_yaml_block(std::string& out, const Value& v, int indent) {
 
 // ---------------------------------------------------------------- readers
 
-Value from_nlohmann(const nlohmann::json& j) {
-  using T = nlohmann::json::value_t;
-  switch (j.type()) {
-    case T::boolean:
-      return j.get<bool>();
-    case T::number_integer:
-      return j.get<std::int64_t>();
-    case T::number_unsigned: {
-      const auto u = j.get<std::uint64_t>();
-      if (u <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(u);
-      return static_cast<double>(u);
-    }
-    case T::number_float:
-      return j.get<double>();
-    case T::string:
-      return j.get<std::string>();
-    case T::array: {
-      List list;
-      list.reserve(j.size());
-      for (const auto& item : j) list.push_back(from_nlohmann(item));
-      return list;
-    }
-    case T::object: {
-      Map map;
-      for (const auto& [key, item] : j.items()) map[key] = from_nlohmann(item);
-      return map;
-    }
-    default:
-      return nullptr;
+// Builds a Value from the parser's events. nlohmann's own object type sorts its keys, and
+// its ordered variant finds keys by linear search; this keeps the order of the text in a
+// hashed Map, and holds open containers on a stack instead of recursing.
+class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  bool null() override { return put(nullptr); }
+  bool boolean(bool b) override { return put(b); }
+  bool number_integer(std::int64_t i) override { return put(i); }
+  bool number_unsigned(std::uint64_t u) override {
+    if (u <= static_cast<std::uint64_t>(INT64_MAX)) return put(static_cast<std::int64_t>(u));
+    return put(static_cast<double>(u));
   }
-}
+  bool number_float(double d, const std::string&) override { return put(d); }
+  bool string(std::string& s) override { return put(std::move(s)); }
+  bool binary(binary_t&) override { return false; }
+  bool start_object(std::size_t) override { return open(Map{}); }
+  bool key(std::string& k) override {
+    open_.back().key = std::move(k);
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(List{}); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    throw std::invalid_argument(e.what());
+  }
+
+  Value take() { return std::move(result_); }
+
+ private:
+  struct Open {
+    Value container;
+    std::string key;  // of the next member, in a mapping
+  };
+
+  bool open(Value container) {
+    open_.push_back({std::move(container), {}});
+    return true;
+  }
+  bool close() {
+    Value done = std::move(open_.back().container);
+    open_.pop_back();
+    return put(std::move(done));
+  }
+  bool put(Value value) {
+    if (open_.empty()) {
+      result_ = std::move(value);
+    } else if (Open& top = open_.back(); top.container.is_list()) {
+      top.container.as_list().push_back(std::move(value));
+    } else {
+      top.container.as_map()[std::move(top.key)] = std::move(value);
+    }
+    return true;
+  }
+
+  std::vector<Open> open_;
+  Value result_;
+};
 
 Value resolve_plain_scalar(const std::string& s) {
   static const std::regex null_re("~|null|Null|NULL|", std::regex::optimize);
@@ -467,7 +494,9 @@ std::string to_yaml(const Value& value) {
 
 Value from_json(std::string_view text) {
   try {
-    return from_nlohmann(nlohmann::json::parse(text));
+    ValueBuilder builder;
+    nlohmann::json::sax_parse(text, &builder);
+    return builder.take();
   } catch (const nlohmann::json::exception& e) {
     throw std::invalid_argument(e.what());
   }

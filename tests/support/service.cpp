@@ -111,8 +111,7 @@ Certificates make_certificates(const std::vector<std::string>& names) {
   check(X509_sign(server.get(), authority_key.get(), EVP_sha256()) > 0, "signing");
 
   return {pem([&](BIO* b) { return PEM_write_bio_X509(b, authority.get()); }),
-          pem([&](BIO* b) { return PEM_write_bio_X509(b, server.get()); }),
-          pem([&](BIO* b) {
+          pem([&](BIO* b) { return PEM_write_bio_X509(b, server.get()); }), pem([&](BIO* b) {
             return PEM_write_bio_PrivateKey(b, server_key.get(), nullptr, nullptr, 0, nullptr,
                                             nullptr);
           })};
@@ -181,7 +180,8 @@ struct Service::Impl {
           co_return co_await ws.async_close(
               websocket::close_reason(websocket::close_code::normal, step.payload),
               asio::use_awaitable);
-        case Step::Kind::stall: co_return co_await wait_forever();
+        case Step::Kind::stall:
+          co_return co_await wait_forever();
         case Step::Kind::reset: {
           auto& lowest = beast::get_lowest_layer(ws);
           lowest.set_option(asio::socket_base::linger(true, 0));
@@ -234,7 +234,9 @@ Service::~Service() {
   impl_->thread.join();
 }
 
-unsigned short Service::port() const { return impl_->acceptor.local_endpoint().port(); }
+unsigned short Service::port() const {
+  return impl_->acceptor.local_endpoint().port();
+}
 
 Received Service::received() const {
   std::lock_guard lock(impl_->mutex);

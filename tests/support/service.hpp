@@ -23,21 +23,44 @@ struct Step {
   Kind kind;
   std::string payload;  // a message, raw bytes on the stream, or a close reason
 };
-inline Step text(std::string message) { return {Step::Kind::text, std::move(message)}; }
-inline Step binary(std::string message) { return {Step::Kind::binary, std::move(message)}; }
+inline Step text(std::string message) {
+  return {Step::Kind::text, std::move(message)};
+}
+inline Step binary(std::string message) {
+  return {Step::Kind::binary, std::move(message)};
+}
 /// Bytes written past the WebSocket framing, to send what a proper server never would.
-inline Step raw(std::string bytes) { return {Step::Kind::raw, std::move(bytes)}; }
-inline Step close(std::string reason = "") { return {Step::Kind::close, std::move(reason)}; }
+inline Step raw(std::string bytes) {
+  return {Step::Kind::raw, std::move(bytes)};
+}
+inline Step close(std::string reason = "") {
+  return {Step::Kind::close, std::move(reason)};
+}
 /// Says nothing more and keeps the connection open.
-inline Step stall() { return {Step::Kind::stall, {}}; }
+inline Step stall() {
+  return {Step::Kind::stall, {}};
+}
 /// Drops the connection with a TCP reset.
-inline Step reset() { return {Step::Kind::reset, {}}; }
+inline Step reset() {
+  return {Step::Kind::reset, {}};
+}
 
 struct Script {
-  std::vector<Step> steps;  // played after the client's first message
-  int refuse_status = 0;    // answer the upgrade with this HTTP status instead
+  std::vector<Step> steps;       // played after the client's first message
+  int refuse_status = 0;         // answer the upgrade with this HTTP status instead
   bool stall_handshake = false;  // accept the connection, then never answer
 };
+
+inline Script play(std::vector<Step> steps) {
+  Script script;
+  script.steps = std::move(steps);
+  return script;
+}
+inline Script refuse_upgrade(int status) {
+  Script script;
+  script.refuse_status = status;
+  return script;
+}
 
 struct Received {
   std::string target;

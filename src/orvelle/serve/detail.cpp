@@ -91,9 +91,8 @@ std::filesystem::path home_folder() {
 }
 
 bool is_header_safe(std::string_view value) {
-  return std::none_of(value.begin(), value.end(), [](unsigned char c) {
-    return (c < 0x20 && c != '\t') || c == 0x7f;
-  });
+  return std::none_of(value.begin(), value.end(),
+                      [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; });
 }
 
 // Length of the UTF-8 sequence that starts with `lead`; 0 for a byte that cannot start one.
@@ -126,12 +125,13 @@ ServiceUrl parse_service_url(std::string_view url) {
   if (!target.starts_with('/')) result.target.push_back('/');
   result.target.append(target);
   if (!result.secure && !is_loopback_host(result.host)) {
-    reject(url, "ws:// sends everything in the clear and is accepted only for a loopback host; "
-                "use wss://");
+    reject(url,
+           "ws:// sends everything in the clear and is accepted only for a loopback host; "
+           "use wss://");
   }
   const std::string default_port = result.secure ? "443" : "80";
-  result.host_field = result.host.find(':') == std::string::npos ? result.host
-                                                                 : "[" + result.host + "]";
+  result.host_field =
+      result.host.find(':') == std::string::npos ? result.host : "[" + result.host + "]";
   if (result.port.empty()) {
     result.port = default_port;
   } else if (result.port != default_port) {

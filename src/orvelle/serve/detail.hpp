@@ -13,7 +13,7 @@ struct ServiceUrl {
   bool secure = true;  // wss
   std::string host;    // without the brackets of an IPv6 address
   std::string port;
-  std::string target;  // path and query, at least "/"
+  std::string target;      // path and query, at least "/"
   std::string host_field;  // the value of the Host header
 };
 

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <boost/asio/connect.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -43,7 +43,9 @@ using boost::system::error_code;
 // hostile answer off the end of the stack.
 constexpr std::size_t max_nesting = 512;
 
-auto with(error_code& ec) { return asio::redirect_error(asio::use_awaitable, ec); }
+auto with(error_code& ec) {
+  return asio::redirect_error(asio::use_awaitable, ec);
+}
 
 std::string describe(std::chrono::milliseconds limit) {
   if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000) + " s";
@@ -143,7 +145,7 @@ class TlsStream : public ssl::stream<tcp::socket> {
 };
 
 template <class Stream, class Handler>
-  requires std::is_same_v<Stream, PlainStream> || std::is_same_v<Stream, TlsStream>
+requires std::is_same_v<Stream, PlainStream> || std::is_same_v<Stream, TlsStream>
 void async_teardown(beast::role_type, Stream& stream, Handler&& handler) {
   error_code ignored;
   auto& socket = beast::get_lowest_layer(stream);
@@ -262,8 +264,8 @@ class Exchange {
     for (;;) {
       co_await read_message(buffer);
       if (!ws_.got_text()) {
-        throw ServiceError("the service sent a binary message of " +
-                           std::to_string(buffer.size()) + " bytes instead of JSON text");
+        throw ServiceError("the service sent a binary message of " + std::to_string(buffer.size()) +
+                           " bytes instead of JSON text");
       }
       const std::string_view text(static_cast<const char*>(buffer.data().data()), buffer.size());
       Value message = parse(text);
@@ -285,8 +287,8 @@ class Exchange {
 
   static Value parse(std::string_view text) {
     if (detail::nests_deeper_than(text, max_nesting)) {
-      throw ServiceError("the service sent JSON nested deeper than " +
-                         std::to_string(max_nesting) + " levels");
+      throw ServiceError("the service sent JSON nested deeper than " + std::to_string(max_nesting) +
+                         " levels");
     }
     Value message;
     try {
@@ -380,8 +382,7 @@ asio::awaitable<Value> run_exchange(Stream stream, std::string url, detail::Serv
                                     const ClientOptions& options, std::string request,
                                     std::optional<std::string> key) {
   auto executor = co_await asio::this_coro::executor;
-  Exchange<Stream> exchange(executor, std::move(stream), std::move(url), std::move(where),
-                            options);
+  Exchange<Stream> exchange(executor, std::move(stream), std::move(url), std::move(where), options);
   co_return co_await exchange.run(std::move(request), std::move(key));
 }
 
@@ -405,8 +406,8 @@ asio::awaitable<Value> websocket_client(std::string prompt, std::string url, std
                                     options, std::move(request), std::move(key));
   }
   ssl::context context = make_tls_context(options.extra_ca_pem);
-  co_return co_await run_exchange(TlsStream(executor, context), std::move(url),
-                                  std::move(where), options, std::move(request), std::move(key));
+  co_return co_await run_exchange(TlsStream(executor, context), std::move(url), std::move(where),
+                                  options, std::move(request), std::move(key));
 }
 
 }  // namespace orvelle::serve

@@ -3,7 +3,8 @@
 /// WebSocket secured by TLS.
 ///
 ///   boost::asio::io_context loop;
-///   auto task = orvelle::serve::websocket_client("a ring resonator", "wss://draftbot.orvelle.dev/ws",
+///   auto task = orvelle::serve::websocket_client("a ring resonator",
+///   "wss://draftbot.orvelle.dev/ws",
 ///                                                "generic");
 ///   boost::asio::co_spawn(loop, std::move(task), handler);
 ///   loop.run();
