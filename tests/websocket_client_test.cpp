@@ -152,7 +152,7 @@ TEST_F(ServiceClient, ReportsEachWayTheServiceFails) {
   ClientLimits impatient = normal;
   impatient.silence = 300ms;
   impatient.handshake = 300ms;
-  const std::string deep = std::string(600, '[') + std::string(600, ']');
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
   const Case cases[] = {
       {"error frame",
        t::play({t::text(R"({"type": "progress", "message": "x"})"),
@@ -174,7 +174,7 @@ TEST_F(ServiceClient, ReportsEachWayTheServiceFails) {
        "larger than the limit of 64 MiB"},
       {"invalid UTF-8", t::play({t::raw("\x81\x04\"\xff\xfe\""), t::stall()}), normal,
        "not valid UTF-8"},
-      {"too deep", t::play({t::text(deep)}), normal, "nested deeper than 512 levels"},
+      {"too deep", t::play({t::text(deep)}), normal, "that is not JSON: \\[\\[\\[.*\\.\\.\\.$"},
       {"silent", t::play({t::stall()}), impatient, "sent nothing for 300 ms$"},
       {"silent mid-message", t::play({t::raw(frame_header(0x81, 100) + "{\"type\""), t::stall()}),
        impatient, "sent nothing for 300 ms$"},
@@ -307,13 +307,6 @@ TEST(OneLine, KeepsTheTerminalSafe) {
   EXPECT_EQ(detail::one_line("bad\xFF\xC3", 80), "bad??");
   EXPECT_EQ(detail::one_line("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9...");
   EXPECT_EQ(detail::one_line("abc", 3), "abc");
-}
-
-TEST(NestingDepth, CountsOnlyBracketsOutsideTexts) {
-  EXPECT_FALSE(detail::nests_deeper_than(R"({"a": [[1]]})", 3));
-  EXPECT_TRUE(detail::nests_deeper_than(R"({"a": [[[1]]]})", 3));
-  EXPECT_FALSE(detail::nests_deeper_than(R"({"a": "[[[[[\"[[[["})", 1));
-  EXPECT_FALSE(detail::nests_deeper_than(R"([[1], [2], [3], [4]])", 2));
 }
 
 }  // namespace

@@ -370,63 +370,63 @@ void append_yaml_block(std::string& out, const Value& v, int indent) {
 
 // ---------------------------------------------------------------- readers
 
-// Builds a Value from the parser's events. nlohmann's own object type sorts its keys, and
-// its ordered variant finds keys by linear search; this keeps the order of the text in a
-// hashed Map, and holds open containers on a stack instead of recursing.
+// Builds a Value straight from the parser's events: objects keep their key order and go
+// into the hashed Map (a parsed DOM would sort them or look keys up linearly).
 class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
-  bool null() override { return put(nullptr); }
-  bool boolean(bool b) override { return put(b); }
-  bool number_integer(std::int64_t i) override { return put(i); }
-  bool number_unsigned(std::uint64_t u) override {
-    if (u <= static_cast<std::uint64_t>(INT64_MAX)) return put(static_cast<std::int64_t>(u));
-    return put(static_cast<double>(u));
+  // Deeper documents are refused: destroying or writing them would recurse that deep.
+  static constexpr std::size_t max_depth = 10'000;
+
+  Value result() { return std::move(root_); }
+
+  bool null() override { return add(nullptr); }
+  bool boolean(bool b) override { return add(b); }
+  bool number_integer(number_integer_t i) override { return add(i); }
+  bool number_unsigned(number_unsigned_t u) override {
+    if (u <= static_cast<std::uint64_t>(INT64_MAX)) return add(static_cast<std::int64_t>(u));
+    return add(static_cast<double>(u));
   }
-  bool number_float(double d, const std::string&) override { return put(d); }
-  bool string(std::string& s) override { return put(std::move(s)); }
-  bool binary(binary_t&) override { return false; }
-  bool start_object(std::size_t) override { return open(Map{}); }
-  bool key(std::string& k) override {
-    open_.back().key = std::move(k);
+  bool number_float(number_float_t d, const string_t&) override { return add(d); }
+  bool string(string_t& s) override { return add(std::move(s)); }
+  bool binary(binary_t&) override { return add(nullptr); }
+  bool key(string_t& k) override {
+    key_ = std::move(k);
     return true;
   }
-  bool end_object() override { return close(); }
+  bool start_object(std::size_t) override { return open(Map{}); }
   bool start_array(std::size_t) override { return open(List{}); }
+  bool end_object() override { return close(); }
   bool end_array() override { return close(); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
     throw std::invalid_argument(e.what());
   }
 
-  Value take() { return std::move(result_); }
-
  private:
-  struct Open {
-    Value container;
-    std::string key;  // of the next member, in a mapping
-  };
-
+  Value* add(Value v) {
+    if (open_.empty()) {
+      root_ = std::move(v);
+      return &root_;
+    }
+    Value& parent = *open_.back();
+    if (parent.is_list()) return &parent.as_list().emplace_back(std::move(v));
+    auto [it, inserted] = parent.as_map().insert_or_assign(std::move(key_), std::move(v));
+    return &it.value();
+  }
   bool open(Value container) {
-    open_.push_back({std::move(container), {}});
+    if (open_.size() >= max_depth)
+      throw std::invalid_argument("JSON nested deeper than " + std::to_string(max_depth) +
+                                  " levels");
+    open_.push_back(add(std::move(container)));
     return true;
   }
   bool close() {
-    Value done = std::move(open_.back().container);
     open_.pop_back();
-    return put(std::move(done));
-  }
-  bool put(Value value) {
-    if (open_.empty()) {
-      result_ = std::move(value);
-    } else if (Open& top = open_.back(); top.container.is_list()) {
-      top.container.as_list().push_back(std::move(value));
-    } else {
-      top.container.as_map()[std::move(top.key)] = std::move(value);
-    }
     return true;
   }
 
-  std::vector<Open> open_;
-  Value result_;
+  Value root_;
+  std::string key_;
+  std::vector<Value*> open_;  // containers being filled, innermost last
 };
 
 Value resolve_plain_scalar(const std::string& s) {
@@ -496,7 +496,7 @@ Value from_json(std::string_view text) {
   try {
     ValueBuilder builder;
     nlohmann::json::sax_parse(text, &builder);
-    return builder.take();
+    return builder.result();
   } catch (const nlohmann::json::exception& e) {
     throw std::invalid_argument(e.what());
   }

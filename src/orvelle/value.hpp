@@ -31,7 +31,11 @@ struct StringHash {
 
 using List = std::vector<Value>;
 /// Insertion-ordered with O(1) lookup: netlists are large and their order is part of the result.
-using Map = tsl::ordered_map<std::string, Value, StringHash, std::equal_to<>>;
+/// Entries live in a vector rather than tsl's default deque: an empty deque allocates over
+/// half a kilobyte, and a netlist holds millions of small or empty mappings.
+using Map = tsl::ordered_map<std::string, Value, StringHash, std::equal_to<>,
+                             std::allocator<std::pair<std::string, Value>>,
+                             std::vector<std::pair<std::string, Value>>>;
 
 class Value {
  public:

@@ -15,11 +15,18 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string input;                         // fed to standard input
-  std::map<std::string, std::string> env;    // set on top of the test's own environment
-  std::vector<std::string> unset_env;        // removed from it
-  std::string cwd;                           // working folder; empty: the test's own
+  std::string input;                       // fed to standard input
+  std::map<std::string, std::string> env;  // set on top of the test's own environment
+  std::vector<std::string> unset_env;      // removed from it
+  std::string cwd;                         // working folder; empty: the test's own
 };
+
+/// Options that only feed `text` to standard input.
+inline RunOptions with_input(std::string text) {
+  RunOptions options;
+  options.input = std::move(text);
+  return options;
+}
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});

@@ -193,28 +193,4 @@ std::string one_line(std::string_view text, std::size_t max_chars) {
   return out;
 }
 
-bool nests_deeper_than(std::string_view json, std::size_t limit) {
-  std::size_t depth = 0;
-  bool in_string = false;
-  bool escaped = false;
-  for (const char c : json) {
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return true;
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
-}
-
 }  // namespace orvelle::serve::detail

@@ -36,7 +36,4 @@ std::optional<std::string> read_api_key(const std::filesystem::path& file);
 /// `max_chars` characters it is cut with "...".
 std::string one_line(std::string_view text, std::size_t max_chars);
 
-/// True when arrays and objects in the JSON text nest deeper than `limit`.
-bool nests_deeper_than(std::string_view json, std::size_t limit);
-
 }  // namespace orvelle::serve::detail

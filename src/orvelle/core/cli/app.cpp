@@ -23,6 +23,8 @@ namespace {
 void register_commands(CLI::App& application) {
   application.require_subcommand(1);
   application.set_version_flag("--version", "orvelle " + std::string(version));
+  register_netweave(application);
+  register_configure(application);
   register_draftbot(application);
 }
 

@@ -5,6 +5,8 @@
 
 namespace orvelle::cli {
 
+void register_netweave(CLI::App& app);
+void register_configure(CLI::App& app);
 void register_draftbot(CLI::App& app);
 
 }  // namespace orvelle::cli

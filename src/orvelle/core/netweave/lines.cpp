@@ -1,0 +1,345 @@
+// The line pipeline: raw text to relevant lines, plus the per-line comment and word splits.
+
+#include <algorithm>
+#include <array>
+
+#include "orvelle/core/netweave/detail.hpp"
+
+namespace orvelle::detail {
+
+namespace {
+
+unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
+  return static_cast<unsigned char>(text[i]);
+}
+
+// Multi-byte white space: U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F,
+// U+205F, U+3000. Returns the UTF-8 length of the code point at `p` if it is one of these.
+std::size_t multibyte_whitespace(const unsigned char* p, std::size_t avail) noexcept {
+  if (p[0] == 0xC2 && avail >= 2) return (p[1] == 0x85 || p[1] == 0xA0) ? 2 : 0;
+  if (avail < 3) return 0;
+  if (p[0] == 0xE1) return (p[1] == 0x9A && p[2] == 0x80) ? 3 : 0;
+  if (p[0] == 0xE2 && p[1] == 0x80) {
+    const unsigned char c = p[2];
+    return (c <= 0x8A && c >= 0x80) || c == 0xA8 || c == 0xA9 || c == 0xAF ? 3 : 0;
+  }
+  if (p[0] == 0xE2) return (p[1] == 0x81 && p[2] == 0x9F) ? 3 : 0;
+  if (p[0] == 0xE3) return (p[1] == 0x80 && p[2] == 0x80) ? 3 : 0;
+  return 0;
+}
+
+bool ascii_whitespace(unsigned char c) noexcept {
+  return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+}
+
+}  // namespace
+
+std::size_t whitespace_at(std::string_view text, std::size_t i) noexcept {
+  const unsigned char c = byte_at(text, i);
+  if (c < 0x80) return ascii_whitespace(c) ? 1 : 0;
+  return multibyte_whitespace(reinterpret_cast<const unsigned char*>(text.data()) + i,
+                              text.size() - i);
+}
+
+std::size_t whitespace_before(std::string_view text, std::size_t end) noexcept {
+  if (end == 0) return 0;
+  const unsigned char last = byte_at(text, end - 1);
+  if (last < 0x80) return ascii_whitespace(last) ? 1 : 0;
+  for (std::size_t len = 2; len <= 3 && len <= end; ++len) {
+    if (whitespace_at(text, end - len) == len) return len;
+  }
+  return 0;
+}
+
+std::string_view strip(std::string_view text) noexcept {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t n = whitespace_at(text, begin);
+    if (n == 0) break;
+    begin += n;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    const std::size_t n = whitespace_before(text, end);
+    if (n == 0) break;
+    end -= n;
+  }
+  return text.substr(begin, end - begin);
+}
+
+namespace {
+
+// Bytes that may start a line boundary: LF, VT, FF, CR, FS, GS, RS, and the lead bytes of
+// NEL (C2 85) and LS/PS (E2 80 A8/A9).
+constexpr std::array<bool, 256> kBoundaryStart = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0xC2, 0xE2}) table[c] = true;
+  return table;
+}();
+
+class SplitLines final : public LineStream {
+ public:
+  explicit SplitLines(std::string_view content) : content_(content) {}
+
+  std::optional<Line> next() override {
+    if (pos_ >= content_.size()) return std::nullopt;
+    const std::size_t begin = pos_;
+    const std::size_t line = source_line_;
+    while (pos_ < content_.size()) {
+      if (kBoundaryStart[byte_at(content_, pos_)]) {
+        const std::size_t length = boundary_length(pos_);
+        if (length != 0) {
+          Line out{content_.substr(begin, pos_ - begin), line};
+          pos_ += length;
+          return out;
+        }
+      }
+      ++pos_;
+    }
+    return Line{content_.substr(begin), line};
+  }
+
+ private:
+  // Length of the boundary at `i` (0 when there is none), counting source lines on the way.
+  std::size_t boundary_length(std::size_t i) {
+    const unsigned char c = byte_at(content_, i);
+    if (c == '\n') return ++source_line_, 1;
+    if (c == '\r') {
+      ++source_line_;
+      return i + 1 < content_.size() && content_[i + 1] == '\n' ? 2 : 1;
+    }
+    if (c < 0x80) return 1;
+    const std::size_t rest = content_.size() - i;
+    if (c == 0xC2) return rest >= 2 && byte_at(content_, i + 1) == 0x85 ? 2 : 0;
+    const bool separator = rest >= 3 && byte_at(content_, i + 1) == 0x80 &&
+                           (byte_at(content_, i + 2) == 0xA8 || byte_at(content_, i + 2) == 0xA9);
+    return separator ? 3 : 0;
+  }
+
+  std::string_view content_;
+  std::size_t pos_ = 0;
+  std::size_t source_line_ = 1;
+};
+
+class OwnedLines final : public LineStream {
+ public:
+  explicit OwnedLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+  std::optional<Line> next() override {
+    if (index_ >= lines_.size()) return std::nullopt;
+    ++index_;
+    return Line{lines_[index_ - 1], index_};
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  std::size_t index_ = 0;
+};
+
+// A one-to-one or filtering stage given as a function of the line and a scratch buffer.
+template <class Step>
+class StepStage final : public LineStream {
+ public:
+  StepStage(LineStreamPtr upstream, Step step)
+      : upstream_(std::move(upstream)), step_(std::move(step)) {}
+  std::optional<Line> next() override {
+    while (auto line = upstream_->next()) {
+      if (auto out = step_(*line, buffer_)) return out;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  LineStreamPtr upstream_;
+  Step step_;
+  std::string buffer_;
+};
+
+template <class Step>
+LineStreamPtr make_stage(LineStreamPtr upstream, Step step) {
+  return std::make_unique<StepStage<Step>>(std::move(upstream), std::move(step));
+}
+
+// Holds one logical line while it looks for "+" lines after it. Two buffers take turns: one
+// holds the line handed out, the other the line already pulled behind it.
+class JoinContinuations final : public LineStream {
+ public:
+  explicit JoinContinuations(LineStreamPtr upstream) : upstream_(std::move(upstream)) {}
+
+  std::optional<Line> next() override {
+    if (!started_) {
+      started_ = true;
+      if (auto first = upstream_->next()) hold(*first);
+    }
+    if (!held_) return std::nullopt;
+    std::string& current = buffers_[held_index_];
+    const std::size_t line = *held_;
+    held_.reset();
+    while (auto following = upstream_->next()) {
+      if (following->text.starts_with('+')) {
+        current += ' ';
+        current += strip(following->text.substr(1));
+      } else {
+        held_index_ ^= 1;
+        hold(*following);
+        break;
+      }
+    }
+    return Line{current, line};
+  }
+
+ private:
+  void hold(const Line& line) {
+    buffers_[held_index_].assign(line.text);
+    held_ = line.source_line;
+  }
+
+  LineStreamPtr upstream_;
+  std::array<std::string, 2> buffers_;
+  std::size_t held_index_ = 0;
+  std::optional<std::size_t> held_;  // source line of the held line, if any
+  bool started_ = false;
+};
+
+// True when `text` already has no white space other than single blanks.
+bool spaces_standard(std::string_view text) noexcept {
+  bool after_blank = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = byte_at(text, i);
+    if (c == ' ') {
+      if (after_blank) return false;
+      after_blank = true;
+      continue;
+    }
+    after_blank = false;
+    if (c < 0x80 ? ascii_whitespace(c) : whitespace_at(text, i) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+LineStreamPtr split_lines(std::string_view content) {
+  return std::make_unique<SplitLines>(content);
+}
+
+LineStreamPtr lines_from(std::vector<std::string> lines) {
+  return std::make_unique<OwnedLines>(std::move(lines));
+}
+
+LineStreamPtr strip_lines(LineStreamPtr lines) {
+  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
+    line.text = strip(line.text);
+    return line;
+  });
+}
+
+LineStreamPtr join_continuations(LineStreamPtr lines) {
+  return std::make_unique<JoinContinuations>(std::move(lines));
+}
+
+LineStreamPtr standardize_spaces(LineStreamPtr lines) {
+  return make_stage(std::move(lines), [](Line line, std::string& buffer) -> std::optional<Line> {
+    if (spaces_standard(line.text)) return line;
+    buffer.clear();
+    bool in_run = false;
+    for (std::size_t i = 0; i < line.text.size();) {
+      const std::size_t n = whitespace_at(line.text, i);
+      if (n == 0) {
+        buffer += line.text[i++];
+        in_run = false;
+        continue;
+      }
+      if (!in_run) buffer += ' ';
+      in_run = true;
+      i += n;
+    }
+    line.text = buffer;
+    return line;
+  });
+}
+
+LineStreamPtr filter_empty(LineStreamPtr lines) {
+  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
+    if (line.text.empty()) return std::nullopt;
+    return line;
+  });
+}
+
+LineStreamPtr strip_comments(LineStreamPtr lines) {
+  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
+    line.text = line.text.substr(0, line.text.find('$'));
+    line.text = line.text.substr(0, line.text.find('*'));
+    return line;
+  });
+}
+
+LineStage chain(std::vector<LineStage> stages) {
+  return [stages = std::move(stages)](LineStreamPtr lines) {
+    for (const auto& stage : stages) lines = stage(std::move(lines));
+    return lines;
+  };
+}
+
+LineStreamPtr iter_relevant_lines(std::string_view content) {
+  static const LineStage relevant =
+      chain({strip_lines, join_continuations, standardize_spaces, strip_lines, filter_empty});
+  return relevant(split_lines(content));
+}
+
+namespace {
+
+// Quote state shared by the comment and word splits: double quotes make a "string", single
+// quotes an "eval"; a quote of the other kind inside either changes nothing.
+struct QuoteMode {
+  char open = 0;
+  void see(char c) noexcept {
+    if (c != '"' && c != '\'') return;
+    if (open == 0) {
+      open = c;
+    } else if (open == c) {
+      open = 0;
+    }
+  }
+  bool quoted() const noexcept { return open != 0; }
+};
+
+std::size_t find_unquoted(std::string_view line, char marker) noexcept {
+  QuoteMode mode;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    mode.see(line[i]);
+    if (line[i] == marker && !mode.quoted()) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::pair<std::string_view, std::string_view> split_comments(std::string_view line) noexcept {
+  std::size_t at = find_unquoted(line, '$');
+  if (at == std::string_view::npos) at = find_unquoted(line, '*');
+  if (at == std::string_view::npos) return {line, {}};
+  return {line.substr(0, at), line.substr(at)};
+}
+
+void split_words(std::string_view line, std::vector<std::string_view>& words) {
+  words.clear();
+  QuoteMode mode;
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == ' ' && !mode.quoted()) {
+      words.push_back(line.substr(begin, i - begin));
+      begin = i + 1;
+      continue;
+    }
+    mode.see(line[i]);
+  }
+  words.push_back(line.substr(begin));
+}
+
+std::vector<std::string_view> split_words(std::string_view line) {
+  std::vector<std::string_view> words;
+  split_words(line, words);
+  return words;
+}
+
+}  // namespace orvelle::detail

@@ -1,0 +1,160 @@
+// Setting values: numbers with unit suffixes, quoted texts, lists and named values.
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+
+#include "orvelle/core/netweave/detail.hpp"
+
+namespace orvelle::detail {
+
+namespace {
+
+bool is_digit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
+
+// Checks the shape of a plain decimal literal and estimates its decimal order of magnitude
+// (position of the first significant digit relative to the point, plus the exponent), which
+// tells overflow from underflow when the conversion is out of range.
+struct LiteralShape {
+  bool valid = false;
+  long long order = 0;
+};
+
+LiteralShape literal_shape(std::string_view text) noexcept {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  long long integer_digits = 0;  // significant digits before the point
+  long long leading_fraction_zeros = 0;
+  bool seen_significant = false;
+  std::size_t digits = 0;
+  for (; i < text.size() && is_digit(text[i]); ++i, ++digits) {
+    if (text[i] != '0') seen_significant = true;
+    if (seen_significant) ++integer_digits;
+  }
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && is_digit(text[i]); ++i, ++digits) {
+      if (!seen_significant && text[i] == '0') ++leading_fraction_zeros;
+      if (text[i] != '0') seen_significant = true;
+    }
+  }
+  if (digits == 0) return {};
+  long long exponent = 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const std::size_t first = i;
+    for (; i < text.size() && is_digit(text[i]); ++i) {
+      if (exponent < LLONG_MAX / 100) exponent = exponent * 10 + (text[i] - '0');
+    }
+    if (i == first) return {};
+    if (negative) exponent = -exponent;
+  }
+  if (i != text.size()) return {};
+  const long long order = integer_digits > 0 ? integer_digits : -leading_fraction_zeros;
+  return {true, order + exponent};
+}
+
+}  // namespace
+
+std::optional<double> parse_float(std::string_view text) noexcept {
+  const LiteralShape shape = literal_shape(text);
+  if (!shape.valid) return std::nullopt;
+  const bool negative = text.front() == '-';
+  const char* begin = text.data() + (text.front() == '+' ? 1 : 0);
+  double value = 0.0;
+  const auto result = std::from_chars(begin, text.data() + text.size(), value);
+  if (result.ec == std::errc::result_out_of_range) {
+    if (shape.order > 0) return std::nullopt;
+    return negative ? -0.0 : 0.0;
+  }
+  if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+namespace {
+
+double unit_factor(char unit) noexcept {
+  switch (unit) {
+    case 'p':
+    case 'P':
+      return 1e-12;
+    case 'n':
+    case 'N':
+      return 1e-9;
+    case 'u':
+    case 'U':
+      return 1e-6;
+    case 'm':
+    case 'M':
+      return 1e-3;
+    default:
+      return 1.0;
+  }
+}
+
+// Byte length of the last UTF-8 character of a non-empty text.
+std::size_t last_character_length(std::string_view text) noexcept {
+  std::size_t length = 1;
+  while (length < text.size() && length < 4 &&
+         (static_cast<unsigned char>(text[text.size() - length]) & 0xC0) == 0x80) {
+    ++length;
+  }
+  return length;
+}
+
+bool enclosed_in(std::string_view text, char open, char close) noexcept {
+  return !text.empty() && text.front() == open && text.back() == close;
+}
+
+// The text between the outer characters; a single character is both ends and leaves nothing.
+std::string_view inner(std::string_view text) noexcept {
+  return text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view{};
+}
+
+std::optional<double> parse_number_with_unit(std::string_view text) noexcept {
+  if (const auto whole = parse_float(text)) return whole;
+  if (literal_shape(text).valid || text.empty()) return std::nullopt;  // overflow stays text
+  const std::size_t unit_length = last_character_length(text);
+  const auto number = parse_float(text.substr(0, text.size() - unit_length));
+  if (!number) return std::nullopt;
+  const char unit = unit_length == 1 ? text.back() : '\0';
+  return *number * unit_factor(unit);
+}
+
+}  // namespace
+
+Value parse_value(std::string_view value, const Map& kwargs) {
+  if (value.empty()) return nullptr;
+  bool is_eval = false;
+  std::string bracketed;
+  if (enclosed_in(value, '"', '"')) value = inner(value);
+  if (enclosed_in(value, '\'', '\'')) {
+    value = inner(value);
+    is_eval = true;
+  }
+  if (enclosed_in(value, '{', '}')) {
+    bracketed.reserve(value.size());
+    bracketed.append("[").append(inner(value)).append("]");
+    value = bracketed;
+    is_eval = true;
+  }
+  if (const auto number = parse_number_with_unit(value)) return *number;
+  if (is_eval) return eval(value, kwargs);
+  return Value(std::string(value));
+}
+
+Value eval(std::string_view key_or_value, const Map& kwargs) {
+  if (const auto named = kwargs.find(key_or_value); named != kwargs.end()) return named->second;
+  if (auto result = evaluate_expression(key_or_value)) return std::move(*result);
+  std::string text(key_or_value);
+  warn("Could not parse '" + text +
+       "'. Setting it to None (to be specified during the circuit call). You can also set the "
+       "value of '" +
+       text + "' as a keyword argument of orv.netweave");
+  return nullptr;
+}
+
+}  // namespace orvelle::detail

@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the reader's stage tests.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "orvelle/core/netweave/detail.hpp"
+
+namespace orvelle {
+
+/// Lets test failures show values as JSON, with the kind of numbers kept visible.
+inline void PrintTo(const Value& value, std::ostream* out) {
+  *out << to_json(value) << (value.is_float() ? " (float)" : "");
+}
+
+}  // namespace orvelle
+
+namespace orvelle::testing {
+
+/// Collects the reader's warnings while alive, then restores the previous handler.
+class WarningCapture {
+ public:
+  WarningCapture()
+      : previous_(
+            set_warning_handler([this](const ParseWarning& w) { messages.push_back(w.message); })) {
+  }
+  ~WarningCapture() { set_warning_handler(std::move(previous_)); }
+  WarningCapture(const WarningCapture&) = delete;
+  WarningCapture& operator=(const WarningCapture&) = delete;
+
+  std::vector<std::string> messages;
+
+ private:
+  WarningHandler previous_;
+};
+
+/// Every line a stream yields, as owned texts.
+inline std::vector<std::string> collect(detail::LineStream& lines) {
+  std::vector<std::string> out;
+  while (auto line = lines.next()) out.emplace_back(line->text);
+  return out;
+}
+
+/// The source line of every line a stream yields.
+inline std::vector<std::size_t> collect_source_lines(detail::LineStream& lines) {
+  std::vector<std::size_t> out;
+  while (auto line = lines.next()) out.push_back(line->source_line);
+  return out;
+}
+
+}  // namespace orvelle::testing
