@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -161,6 +163,39 @@ TEST_F(Draftbot, FailsInOneLineAndLeavesTheOutputAlone) {
     EXPECT_EQ(read(dir_ / "old.json"), "old") << c.name;
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2);  // old.json, trusted.pem
+}
+
+// On a terminal, progress is one status line that rewrites itself, made harmless, and is
+// cleared before the command ends.
+TEST_F(Draftbot, ShowsProgressOnATerminal) {
+  t::Service service(
+      t::play({t::text(R"({"type":"progress","message":"placing\u001b[2J rings"})"),
+               t::text(R"({"type":"progress","message":"routing"})"), t::text(netlist_reply())}),
+      &local_certificates());
+  const std::string url = "wss://localhost:" + std::to_string(service.port()) + "/ws";
+  int terminal = -1;
+  int child_side = -1;
+  ASSERT_EQ(::openpty(&terminal, &child_side, nullptr, nullptr, nullptr), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(child_side, STDERR_FILENO);
+    ::close(terminal);
+    ::setenv("HOME", dir_.c_str(), 1);
+    ::setenv("SSL_CERT_FILE", (dir_ / "trusted.pem").c_str(), 1);
+    ::execl(ORVELLE_BINARY, "orvelle", "draftbot", "a ring", "--outpath",
+            (dir_ / "out.json").c_str(), "--url", url.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(child_side);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  ::close(terminal);
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(shown, "\r\033[Kplacing [2J rings\r\033[Krouting\r\033[K");
+  EXPECT_EQ(read(dir_ / "out.json"), netlist_json);
 }
 
 TEST_F(Draftbot, HelpShowsTheDefaults) {

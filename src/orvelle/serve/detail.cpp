@@ -1,16 +1,13 @@
+#include "orvelle/serve/detail.hpp"
+
 #include <arpa/inet.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
-#include <vector>
 
 #include <toml++/toml.h>
 
-#include "orvelle/serve/detail.hpp"
 #include "orvelle/serve/draftbot.hpp"
 #include "orvelle/value.hpp"
 
@@ -77,19 +74,6 @@ void split_authority(std::string_view authority, std::string_view whole, Service
   }
 }
 
-std::filesystem::path home_folder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-      found->pw_dir == nullptr) {
-    return {};
-  }
-  return found->pw_dir;
-}
-
 bool is_header_safe(std::string_view value) {
   return std::none_of(value.begin(), value.end(),
                       [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7f; });
@@ -147,12 +131,6 @@ bool is_loopback_host(std::string_view host) {
   if (::inet_pton(AF_INET, name.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
   in6_addr v6{};
   return ::inet_pton(AF_INET6, name.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-}
-
-std::filesystem::path config_file() {
-  const auto home = home_folder();
-  if (home.empty()) return {};
-  return home / ".kelvara" / "orvelle.toml";
 }
 
 std::optional<std::string> read_api_key(const std::filesystem::path& file) {

@@ -24,11 +24,7 @@ ServiceUrl parse_service_url(std::string_view url);
 /// "localhost", 127.0.0.0/8 or ::1.
 bool is_loopback_host(std::string_view host);
 
-/// ~/.kelvara/orvelle.toml, the home folder taken from HOME, else from the user database.
-/// Empty when neither knows it.
-std::filesystem::path config_file();
-
-/// The stored tool.orvelle.api.key, if the file can be read and holds a non-empty text.
+/// The stored tool.orvelle.api.key, if `file` can be read and holds a non-empty text.
 /// Throws ServiceError when the key could not be sent in a header.
 std::optional<std::string> read_api_key(const std::filesystem::path& file);
 

@@ -392,7 +392,7 @@ asio::awaitable<Value> websocket_client(std::string prompt, std::string url, std
   require_utf8("kit name", pdk_name);
   std::string request =
       to_json(Map{{"type", "generate"}, {"prompt", std::move(prompt)}, {"pdk_name", pdk_name}});
-  std::optional<std::string> key = detail::read_api_key(detail::config_file());
+  std::optional<std::string> key = detail::read_api_key(options.api_key_file);
   auto executor = co_await asio::this_coro::executor;
   if (!where.secure) {
     co_return co_await run_exchange(PlainStream(executor), std::move(url), std::move(where),

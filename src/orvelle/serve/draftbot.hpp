@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,9 @@ struct ClientOptions {
   /// PEM certificates trusted besides the system store (which honours SSL_CERT_FILE and
   /// SSL_CERT_DIR). Certificates are always verified; there is no way to turn that off.
   std::string extra_ca_pem;
+  /// A TOML file whose tool.orvelle.api.key, when it can be read, is sent as
+  /// "Authorization: Bearer KEY". Empty: no key is sent.
+  std::filesystem::path api_key_file;
   /// Receives each progress message. Unset: a one-line status on standard error when it is
   /// a terminal, nothing otherwise.
   std::function<void(std::string_view)> on_progress;
@@ -55,8 +59,7 @@ struct ClientOptions {
 
 /// Asks the service at `url` ("wss://HOST[:PORT]/PATH"; "ws://" only for a loopback host)
 /// for a netlist made from `prompt` with the kit `pdk_name`, and yields the netlist.
-/// Sends "Authorization: Bearer KEY" when the per-user file ~/.kelvara/orvelle.toml holds
-/// tool.orvelle.api.key. Throws ServiceError.
+/// Throws ServiceError.
 boost::asio::awaitable<Value> websocket_client(std::string prompt, std::string url,
                                                std::string pdk_name, ClientOptions options = {});
 

@@ -8,17 +8,33 @@
 #include <optional>
 
 #include "orvelle/core/cli/commands.hpp"
+#include "orvelle/core/cli/configure.hpp"
 #include "orvelle/core/shared.hpp"
 #include "orvelle/settings.hpp"
 
 namespace orvelle::cli {
 
+namespace {
+
+// The key configure stored. Without a home folder there is none, which is no error here:
+// the service decides whether it wants one.
+std::filesystem::path stored_configuration() {
+  try {
+    return configuration_folder() / "orvelle.toml";
+  } catch (const std::runtime_error&) {
+    return {};
+  }
+}
+
+}  // namespace
+
 Value call_websocket_client(const std::string& prompt, const std::string& url,
-                            const std::string& pdk_name, const serve::ClientOptions& options) {
+                            const std::string& pdk_name, serve::ClientOptions options) {
+  if (options.api_key_file.empty()) options.api_key_file = stored_configuration();
   boost::asio::io_context loop;
   std::exception_ptr failure;
   std::optional<Value> netlist;
-  boost::asio::co_spawn(loop, serve::websocket_client(prompt, url, pdk_name, options),
+  boost::asio::co_spawn(loop, serve::websocket_client(prompt, url, pdk_name, std::move(options)),
                         [&](std::exception_ptr error, Value result) {
                           failure = error;
                           if (!error) netlist = std::move(result);

@@ -16,9 +16,10 @@ namespace orvelle::cli {
 inline constexpr const char* default_draftbot_url = "wss://draftbot.orvelle.dev/ws";
 
 /// Runs the service client to completion on an event loop made for this one call and
-/// returns the netlist; its failure (a serve::ServiceError) is thrown again here.
+/// returns the netlist; its failure (a serve::ServiceError) is thrown again here. Unless
+/// `options` name another file, the key stored by the configure command is sent.
 Value call_websocket_client(const std::string& prompt, const std::string& url,
-                            const std::string& pdk_name, const serve::ClientOptions& options = {});
+                            const std::string& pdk_name, serve::ClientOptions options = {});
 
 /// Asks the service at `url` for a netlist for `prompt` with the kit `pdk`, and writes it:
 /// as YAML when `outpath` ends in ".yaml" or ".yml", else as compact JSON to `outpath`
