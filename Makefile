@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build demo test test-sanitize
+.PHONY: deps build demo test test-sanitize fuzz
 
 deps:
 	bash scripts/install-deps.sh
@@ -23,3 +23,12 @@ test-sanitize: deps
 	cmake --build $(BUILD)-sanitize -j $(JOBS)
 	cd $(BUILD)-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Each libFuzzer target for FUZZ_SECONDS on a seed corpus from the test data (clang).
+FUZZ_SECONDS ?= 60
+fuzz:
+	ORVELLE_WITH_FUZZ=1 bash scripts/install-deps.sh
+	cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DORVELLE_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_read_netlist fuzz_read_value fuzz_write_netlist
+	bash scripts/fuzz.sh $(BUILD)-fuzz $(FUZZ_SECONDS)

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
 if [[ "${ORVELLE_WITH_FUZZ:-0}" == 1 ]]; then
-  packages+=(clang libfuzzer-14-dev)
+  packages+=(clang libclang-rt-14-dev libfuzzer-14-dev)
 fi
 
 missing=()

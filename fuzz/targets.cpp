@@ -1,0 +1,59 @@
+#include "targets.hpp"
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+#include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+
+namespace orvelle::fuzz {
+
+namespace {
+
+void silence_warnings() {
+  static const bool silenced = [] {
+    set_warning_handler([](const ParseWarning&) {});
+    return true;
+  }();
+  (void)silenced;
+}
+
+[[noreturn]] void finding(std::string_view what, const Value& value) {
+  std::cerr << "finding: " << what << "\n" << to_json(value).substr(0, 2000) << '\n';
+  std::abort();
+}
+
+std::optional<RecursiveNetlist> netlist_of(std::string_view bytes) {
+  silence_warnings();
+  std::istringstream stream{std::string(bytes)};
+  try {
+    return netweave(stream);
+  } catch (const ParseError&) {
+  } catch (const std::invalid_argument&) {  // the normalisation rejected the netlist
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void read_netlist(std::string_view bytes) { netlist_of(bytes); }
+
+void read_value(std::string_view bytes) {
+  silence_warnings();
+  const Map kwargs{{"x", 1}, {"name", "text"}};
+  detail::parse_value(bytes, kwargs);
+  detail::evaluate_expression(bytes);
+}
+
+void write_netlist(std::string_view bytes) {
+  const auto nets = netlist_of(bytes);
+  if (!nets) return;
+  const Value value(*nets);
+  if (from_json(to_json(value)) != value) finding("JSON does not read back", value);
+  if (from_yaml(to_yaml(value)) != value) finding("YAML does not read back", value);
+}
+
+}  // namespace orvelle::fuzz

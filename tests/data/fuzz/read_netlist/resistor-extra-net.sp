@@ -1,0 +1,3 @@
+.subckt t a
+R1 a b 1 2
+.ends
