@@ -25,6 +25,7 @@ void register_commands(CLI::App& application) {
   application.set_version_flag("--version", "orvelle " + std::string(version));
   register_netweave(application);
   register_configure(application);
+  register_draftbot(application);
 }
 
 }  // namespace
