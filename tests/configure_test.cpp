@@ -13,6 +13,7 @@
 
 #include "orvelle/core/cli/app.hpp"
 #include "support/run.hpp"
+#include "support/temp_folder.hpp"
 
 namespace orvelle::cli {
 namespace {
@@ -100,18 +101,6 @@ class ConfigureCommand : public ::testing::Test {
  protected:
   using Outcome = testing::RunResult;
 
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("orvelle-configure-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    home_ = dir_ / "home";
-    folder_ = home_ / ".kelvara";
-    file_ = folder_ / "orvelle.toml";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   testing::RunOptions in_home(const std::string& input) const {
     testing::RunOptions options;
     options.input = input;
@@ -153,7 +142,11 @@ class ConfigureCommand : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_, home_, folder_, file_;
+  testing::TempFolder temp_;
+  const fs::path dir_ = temp_.path();
+  const fs::path home_ = dir_ / "home";
+  const fs::path folder_ = home_ / ".kelvara";
+  const fs::path file_ = folder_ / "orvelle.toml";
 };
 
 TEST_F(ConfigureCommand, FirstRunCreatesPrivateFolderAndFile) {

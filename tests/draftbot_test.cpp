@@ -10,6 +10,7 @@
 #include "orvelle/value.hpp"
 #include "support/run.hpp"
 #include "support/service.hpp"
+#include "support/temp_folder.hpp"
 
 namespace orvelle {
 namespace {
@@ -34,15 +35,7 @@ const t::Certificates& local_certificates() {
 // trust store through SSL_CERT_FILE.
 class Draftbot : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("orvelle-draftbot-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "trusted.pem") << local_certificates().ca_pem;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { temp_.write("trusted.pem", local_certificates().ca_pem); }
 
   t::RunResult draftbot(const t::Service& service, std::vector<std::string> args,
                         std::map<std::string, std::string> env = {}) {
@@ -53,14 +46,10 @@ class Draftbot : public ::testing::Test {
     return t::run_orvelle(args, {.input = "", .env = env, .unset_env = {"ORVELLE_PDK"}, .cwd = ""});
   }
 
-  static std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  static std::string read(const fs::path& path) { return t::TempFolder::read(path); }
 
-  fs::path dir_;
+  t::TempFolder temp_;
+  const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(Draftbot, PrintsCompactJsonWithoutAnOutpath) {

@@ -28,9 +28,15 @@ void replay(const std::string& target, void (*run)(std::string_view)) {
   EXPECT_GT(inputs, 0) << "no inputs under " << folder;
 }
 
-TEST(FuzzRegression, ReadNetlist) { replay("read_netlist", fuzz::read_netlist); }
-TEST(FuzzRegression, ReadValue) { replay("read_value", fuzz::read_value); }
-TEST(FuzzRegression, WriteNetlist) { replay("write_netlist", fuzz::write_netlist); }
+TEST(FuzzRegression, ReadNetlist) {
+  replay("read_netlist", fuzz::read_netlist);
+}
+TEST(FuzzRegression, ReadValue) {
+  replay("read_value", fuzz::read_value);
+}
+TEST(FuzzRegression, WriteNetlist) {
+  replay("write_netlist", fuzz::write_netlist);
+}
 
 }  // namespace
 }  // namespace orvelle

@@ -8,6 +8,7 @@
 
 #include "orvelle/value.hpp"
 #include "support/run.hpp"
+#include "support/temp_folder.hpp"
 
 namespace orvelle {
 namespace {
@@ -17,27 +18,13 @@ using testing::run_orvelle;
 
 class NetweaveCommand : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("orvelle-nwcmd-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-    return (dir_ / name).string();
+    return temp_.write(name, text).string();
   }
-  std::string read(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string read(const std::string& name) { return testing::TempFolder::read(dir_ / name); }
 
-  fs::path dir_;
+  testing::TempFolder temp_;
+  const fs::path& dir_ = temp_.path();
 };
 
 const std::string example = std::string(ORVELLE_EXAMPLES) + "/mzi.sp";

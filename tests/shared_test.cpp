@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "support/temp_folder.hpp"
+
 namespace orvelle {
 namespace {
 
@@ -15,21 +17,7 @@ namespace fs = std::filesystem;
 
 class AtomicWrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("orvelle-shared-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  static std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const fs::path& p) { return testing::TempFolder::read(p); }
   std::size_t entries() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
   }
@@ -39,7 +27,8 @@ class AtomicWrite : public ::testing::Test {
     return st.st_mode & 07777;
   }
 
-  fs::path dir_;
+  testing::TempFolder temp_;
+  const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(AtomicWrite, CreatesAndReplacesKeepingMode) {

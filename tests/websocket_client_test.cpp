@@ -11,6 +11,7 @@
 #include "orvelle/core/cli/draftbot.hpp"
 #include "orvelle/serve/detail.hpp"
 #include "support/service.hpp"
+#include "support/temp_folder.hpp"
 
 namespace orvelle::serve {
 namespace {
@@ -32,17 +33,11 @@ const char* const netlist_reply =
 class ServiceClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() /
-            ("orvelle-client-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(home_);
-    fs::create_directories(home_);
     if (const char* old = std::getenv("HOME")) old_home_ = old;
     ::setenv("HOME", home_.c_str(), 1);
   }
   void TearDown() override {
     if (old_home_) ::setenv("HOME", old_home_->c_str(), 1);
-    fs::remove_all(home_);
   }
 
   void store_configuration(const std::string& toml) {
@@ -70,7 +65,8 @@ class ServiceClient : public ::testing::Test {
     return "(no error)";
   }
 
-  fs::path home_;
+  testing::TempFolder temp_;
+  const fs::path& home_ = temp_.path();
   std::optional<std::string> old_home_;
 };
 
