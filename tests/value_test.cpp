@@ -97,6 +97,15 @@ TEST(Yaml, QuotesTextsThatWouldReadAsAnotherType) {
   for (const auto& [text, yaml] : cases) EXPECT_EQ(to_yaml(Value(text)), yaml) << "for " << text;
 }
 
+TEST(Yaml, LongKeysAreWrittenExplicitly) {
+  const std::string long_key(1500, 'k');
+  const std::string long_quoted(600, '\x01');  // four bytes each once escaped
+  Value v = Map{{long_key, 1}, {long_quoted, Map{{"a", List{long_key}}}}, {"short", Map{}}};
+  const std::string yaml = to_yaml(v);
+  EXPECT_TRUE(yaml.starts_with("? " + long_key + "\n: 1\n")) << yaml.substr(0, 40);
+  EXPECT_EQ(from_yaml(yaml), v);
+}
+
 TEST(Yaml, FloatsReadBackAsFloats) {
   EXPECT_EQ(to_yaml(Value(2.0)), "2.0\n");
   EXPECT_EQ(to_yaml(Value(1e-08)), "1.0e-08\n");

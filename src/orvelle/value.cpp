@@ -361,12 +361,22 @@ void append_yaml_child(std::string& out, const Value& v, int indent) {
   }
 }
 
+constexpr std::size_t max_implicit_key = 1000;  // bytes; YAML's limit is 1024 characters
+
 // A non-empty mapping as a block.
 void append_yaml_map(std::string& out, const Map& map, int indent) {
   const std::string pad(static_cast<std::size_t>(indent), ' ');
   for (const auto& [key, item] : map) {
     out += pad;
+    const std::size_t key_start = out.size();
     append_yaml_string(out, key);
+    // A plain "key:" may be at most 1024 characters long; a longer key must be explicit:
+    // "? key" on its own line, then ": value".
+    if (out.size() - key_start > max_implicit_key) {
+      out.insert(key_start, "? ");
+      out += '\n';
+      out += pad;
+    }
     out += ':';
     append_yaml_child(out, item, indent + 2);
   }
