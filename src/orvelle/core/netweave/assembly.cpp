@@ -75,7 +75,13 @@ class Assembler {
     nets_.reserve(subckt_.children_ids.size() * 2);
     for (const std::int64_t id : subckt_.children_ids) {
       try {
-        add_child(std::get<Conn>(ir_.at(id)));
+        if (owned_ir_ != nullptr) {
+          Conn& conn = std::get<Conn>(owned_ir_->at(id));
+          add_child(conn, std::move(conn.settings));
+        } else {
+          const Conn& conn = std::get<Conn>(ir_.at(id));
+          add_child(conn, conn.settings);
+        }
       } catch (ParseError& error) {
         throw located(std::move(error), id);
       }
@@ -92,7 +98,8 @@ class Assembler {
   }
 
  private:
-  void add_child(const Conn& conn) {
+  // `settings` are the child's own, copied or taken from the IR.
+  void add_child(const Conn& conn, Map settings) {
     const auto child = static_cast<std::uint32_t>(children_.size());
     children_.push_back(Child{&conn, ports_of(conn.component)});
     if (instances_.contains(conn.name)) {
@@ -102,7 +109,7 @@ class Assembler {
     Map instance;
     instance.reserve(2);
     instance.emplace("component", conn.component);
-    instance.emplace("settings", patch_settings(conn.settings, settings_keymap_));
+    instance.emplace("settings", patch_settings(std::move(settings), settings_keymap_));
     instances_.emplace(conn.name, std::move(instance));
     if (const auto comment = comments_.find(conn.id); comment != comments_.end()) {
       if (auto placement = parse_location_comment(comment->second)) {

@@ -68,4 +68,25 @@ Map patch_settings(const Map& settings, const Map& settings_keymap) {
   return mapped;
 }
 
+namespace {
+
+bool keeps_names(const Map& settings, const Map& settings_keymap) {
+  const Map::value_type* previous = nullptr;
+  for (const auto& entry : settings) {
+    if (previous != nullptr && !(previous->first < entry.first)) return false;
+    if (!settings_keymap.empty() && settings_keymap.contains(entry.first)) return false;
+    previous = &entry;
+  }
+  return true;
+}
+
+}  // namespace
+
+Map patch_settings(Map&& settings, const Map& settings_keymap) {
+  if (!keeps_names(settings, settings_keymap)) return patch_settings(settings, settings_keymap);
+  Map patched = std::move(settings);
+  convert_um(patched);
+  return patched;
+}
+
 }  // namespace orvelle::detail
