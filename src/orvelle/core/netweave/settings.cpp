@@ -56,8 +56,8 @@ Map map_settings_keys(const Map& settings, const Map& settings_keymap) {
 
 Map& convert_um(Map& settings) {
   for (auto it = settings.begin(); it != settings.end(); ++it) {
-    const double* v = it->second.get_if<double>();
-    if (v != nullptr && *v > 1e-10 && *v < 1e-2) it.value() = *v * 1e6;
+    double* v = it.value().get_if<double>();
+    if (v != nullptr && *v > 1e-10 && *v < 1e-2) *v *= 1e6;
   }
   return settings;
 }
