@@ -127,9 +127,10 @@ class Assembler {
     }
   }
 
-  // Frees what the netlist no longer needs of a child: its settings and comment were copied.
+  // Frees what the netlist no longer needs of a child: its settings and comment were taken.
+  // Its name and nets stay: the nets table and the connections made at the end refer to them.
   void release(std::int64_t id) {
-    std::get<Conn>(owned_ir_->find(id).value()).settings = Map{};
+    std::get<Conn>(owned_ir_->at(id)).settings = Map{};
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
       comment.value() = std::string{};
     }
@@ -258,7 +259,10 @@ class PortPatcher {
  private:
   // Instance name -> renames of its subcircuit's ports. Usually far smaller than the
   // instances, so looking up every instance port in it stays cheap.
-  using SubcircuitInstances = std::unordered_map<std::string_view, const Map*>;
+  using SubcircuitInstances =
+      tsl::ordered_map<std::string_view, const Map*, std::hash<std::string_view>, std::equal_to<>,
+                       std::allocator<std::pair<std::string_view, const Map*>>,
+                       std::vector<std::pair<std::string_view, const Map*>>>;
 
   SubcircuitInstances subcircuit_instances(const Map& instances) const {
     SubcircuitInstances found;
