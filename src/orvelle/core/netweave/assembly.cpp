@@ -102,7 +102,9 @@ class Assembler {
   void add_child(const Conn& conn, Map settings) {
     const auto child = static_cast<std::uint32_t>(children_.size());
     children_.push_back(Child{&conn, ports_of(conn.component)});
-    if (instances_.contains(conn.name)) {
+    // One lookup both refuses a repeated name and places the new instance.
+    auto [slot, fresh] = instances_.try_emplace(conn.name);
+    if (!fresh) {
       throw ParseError("Instance '" + conn.name + "' is defined more than once in subcircuit '" +
                        subckt_.component + "'.");
     }
@@ -110,7 +112,7 @@ class Assembler {
     instance.reserve(2);
     instance.emplace("component", conn.component);
     instance.emplace("settings", patch_settings(std::move(settings), settings_keymap_));
-    instances_.emplace(conn.name, std::move(instance));
+    slot.value() = std::move(instance);
     if (const auto comment = comments_.find(conn.id); comment != comments_.end()) {
       if (auto placement = parse_location_comment(comment->second)) {
         placements_.insert_or_assign(conn.name, std::move(*placement));
