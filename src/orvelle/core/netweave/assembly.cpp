@@ -215,7 +215,11 @@ class Assembler {
   std::vector<Child> children_;
   std::string last_component_;
   SharedPortNames last_ports_;
-  tsl::ordered_map<std::string_view, Net> nets_;
+  // Entries in one reserved vector: tsl's default deque allocates block after block.
+  tsl::ordered_map<std::string_view, Net, std::hash<std::string_view>, std::equal_to<>,
+                   std::allocator<std::pair<std::string_view, Net>>,
+                   std::vector<std::pair<std::string_view, Net>>>
+      nets_;
   Map instances_;
   Map ports_;
   Map placements_;
