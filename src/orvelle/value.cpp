@@ -13,10 +13,9 @@
 
 namespace orvelle {
 
-MapBox::MapBox(Map map) : map_(map.empty() ? nullptr : new Map(std::move(map))) {}
+MapBox::MapBox(Map map) : map_(new Map(std::move(map))) {}
 
-MapBox::MapBox(const MapBox& other)
-    : map_(other.map_ == nullptr || other.map_->empty() ? nullptr : new Map(*other.map_)) {}
+MapBox::MapBox(const MapBox& other) : map_(new Map(other.get())) {}
 
 MapBox& MapBox::operator=(const MapBox& other) {
   if (this != &other) *this = MapBox(other);

@@ -38,8 +38,8 @@ using Map = tsl::ordered_map<std::string, Value, StringHash, std::equal_to<>,
                              std::vector<std::pair<std::string, Value>>>;
 
 /// Holds a mapping behind one pointer, copied deeply: a mapping is 80 bytes, and holding it
-/// inline would make every Value (and so every entry of every mapping) that large. An empty
-/// mapping owns no memory: the pointer stays null until the mapping is first changed.
+/// inline would make every Value (and so every entry of every mapping) that large. Only a
+/// moved-from box is empty-handed: it reads as an empty mapping and makes one when changed.
 class MapBox {
  public:
   MapBox() noexcept = default;
