@@ -21,6 +21,31 @@ TEST(Value, MapEqualityIsOrderSensitive) {
   EXPECT_NE(Value(ab), Value(ba));
 }
 
+TEST(Value, MappingsCopyDeeplyAndSurviveMovesAndSelfAssignment) {
+  Value original(Map{{"inner", Map{{"w", 1}}}});
+  Value copy = original;
+  copy.as_map()["inner"].as_map()["w"] = 2;
+  EXPECT_EQ(original.as_map().at("inner").as_map().at("w"), Value(1));
+
+  // A mapping replaced by one of its own entries: the entry must outlive the old mapping.
+  original = std::move(original.as_map()["inner"]);
+  EXPECT_EQ(original, Value(Map{{"w", 1}}));
+  original = original;
+  EXPECT_EQ(original, Value(Map{{"w", 1}}));
+
+  // An empty mapping, however it came to be, is still a mapping and equals any other.
+  Value empty(Map{});
+  const Value& view = empty;
+  EXPECT_TRUE(view.is_map());
+  EXPECT_TRUE(view.as_map().empty());
+  EXPECT_NE(view.get_if<Map>(), nullptr);
+  copy.as_map().clear();
+  EXPECT_EQ(copy, empty);
+  empty.as_map()["k"] = "v";
+  EXPECT_EQ(to_json(empty), R"({"k":"v"})");
+  EXPECT_EQ(Value(1).get_if<Map>(), nullptr);
+}
+
 TEST(FormatFloat, MatchesShortestRepr) {
   const std::pair<double, const char*> cases[] = {
       {2.0, "2.0"},         {0.5, "0.5"},

@@ -13,6 +13,42 @@
 
 namespace orvelle {
 
+MapBox::MapBox(Map map) : map_(new Map(std::move(map))) {}
+
+MapBox::MapBox(const MapBox& other) : map_(new Map(other.get())) {}
+
+MapBox& MapBox::operator=(const MapBox& other) {
+  if (this != &other) *this = MapBox(other);
+  return *this;
+}
+
+MapBox& MapBox::operator=(MapBox&& other) noexcept {
+  // The old mapping may hold `other` itself: detach it before freeing.
+  Map* old = map_;
+  map_ = other.map_;
+  other.map_ = nullptr;
+  delete old;
+  return *this;
+}
+
+MapBox::~MapBox() {
+  delete map_;
+}
+
+const Map& MapBox::get() const noexcept {
+  static const Map empty;
+  return map_ == nullptr ? empty : *map_;
+}
+
+Map& MapBox::get() {
+  if (map_ == nullptr) map_ = new Map();
+  return *map_;
+}
+
+bool operator==(const MapBox& a, const MapBox& b) {
+  return a.get() == b.get();
+}
+
 std::string_view kind_name(Value::Kind kind) noexcept {
   static constexpr std::array<std::string_view, 7> names = {"null", "bool", "int",    "float",
                                                             "text", "list", "mapping"};

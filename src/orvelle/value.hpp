@@ -37,9 +37,32 @@ using Map = tsl::ordered_map<std::string, Value, StringHash, std::equal_to<>,
                              std::allocator<std::pair<std::string, Value>>,
                              std::vector<std::pair<std::string, Value>>>;
 
+/// Holds a mapping behind one pointer, copied deeply: a mapping is 80 bytes, and holding it
+/// inline would make every Value (and so every entry of every mapping) that large. Only a
+/// moved-from box is empty-handed: it reads as an empty mapping and makes one when changed.
+class MapBox {
+ public:
+  MapBox() noexcept = default;
+  explicit MapBox(Map map);
+  MapBox(const MapBox& other);
+  MapBox(MapBox&& other) noexcept : map_(other.map_) { other.map_ = nullptr; }
+  MapBox& operator=(const MapBox& other);
+  MapBox& operator=(MapBox&& other) noexcept;
+  ~MapBox();
+
+  const Map& get() const noexcept;
+  Map& get();  // allocates an empty mapping on first use
+
+  friend bool operator==(const MapBox& a, const MapBox& b);
+
+ private:
+  Map* map_ = nullptr;
+};
+
 class Value {
  public:
-  using Storage = std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, List, Map>;
+  using Storage =
+      std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, List, MapBox>;
   enum class Kind { null, boolean, integer, floating, text, list, map };
 
   Value() noexcept = default;
@@ -53,7 +76,7 @@ class Value {
   Value(std::string_view s) : v_(std::string(s)) {}
   Value(const char* s) : v_(std::string(s)) {}
   Value(List l) noexcept : v_(std::move(l)) {}
-  Value(Map m) noexcept : v_(std::move(m)) {}
+  Value(Map m) : v_(MapBox(std::move(m))) {}
 
   Kind kind() const noexcept { return static_cast<Kind>(v_.index()); }
   bool is_null() const noexcept { return kind() == Kind::null; }
@@ -72,16 +95,26 @@ class Value {
   std::string& as_string() { return std::get<std::string>(v_); }
   const List& as_list() const { return std::get<List>(v_); }
   List& as_list() { return std::get<List>(v_); }
-  const Map& as_map() const { return std::get<Map>(v_); }
-  Map& as_map() { return std::get<Map>(v_); }
+  const Map& as_map() const { return std::get<MapBox>(v_).get(); }
+  Map& as_map() { return std::get<MapBox>(v_).get(); }
 
   template <class T>
   const T* get_if() const noexcept {
-    return std::get_if<T>(&v_);
+    if constexpr (std::is_same_v<T, Map>) {
+      const auto* box = std::get_if<MapBox>(&v_);
+      return box ? &box->get() : nullptr;
+    } else {
+      return std::get_if<T>(&v_);
+    }
   }
   template <class T>
-  T* get_if() noexcept {
-    return std::get_if<T>(&v_);
+  T* get_if() {
+    if constexpr (std::is_same_v<T, Map>) {
+      auto* box = std::get_if<MapBox>(&v_);
+      return box ? &box->get() : nullptr;
+    } else {
+      return std::get_if<T>(&v_);
+    }
   }
 
   const Storage& storage() const noexcept { return v_; }

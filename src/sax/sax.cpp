@@ -55,7 +55,6 @@ bool has_exactly(const Map& m, const std::array<std::string_view, N>& keys) {
 
 template <std::size_t N>
 Map with_keys_first(Map m, const std::array<std::string_view, N>& keys, const Value& fill) {
-  if (has_exactly(m, keys)) return m;  // the reader's own output: nothing to reorder
   Map out;
   out.reserve(m.size() + N);
   for (auto key : keys) {
@@ -68,41 +67,43 @@ Map with_keys_first(Map m, const std::array<std::string_view, N>& keys, const Va
   return out;
 }
 
-Map normalise_instance(Value instance, const std::string& netlist, const std::string& name) {
+// Normalises in place: the reader's own instances already have their keys in order, and
+// replacing them would reallocate every instance of a large netlist.
+void normalise_instance(Value& instance, const std::string& netlist, const std::string& name) {
   const auto label = [&] { return "netlist '" + netlist + "': instance '" + name + "'"; };
   if (!instance.is_map()) throw std::invalid_argument(label() + " is not a mapping");
-  const Map& m = instance.as_map();
+  Map& m = instance.as_map();
   const auto component = m.find("component");
   if (component == m.end() || !component->second.is_string() ||
       component->second.as_string().empty())
     throw std::invalid_argument(label() + " has no component");
   static constexpr std::array<std::string_view, 2> keys = {"component", "settings"};
-  return with_keys_first(std::move(instance.as_map()), keys, Map{});
+  if (!has_exactly(m, keys)) m = with_keys_first(std::move(m), keys, Map{});
 }
 
-Map normalise_netlist(Value netlist, const std::string& name) {
+void normalise_netlist(Value& netlist, const std::string& name) {
   as_mapping(netlist, "netlist '" + name + "'");
-  Map out = with_keys_first(std::move(netlist.as_map()), netlist_keys, Map{});
+  Map& out = netlist.as_map();
+  if (!has_exactly(out, netlist_keys)) out = with_keys_first(std::move(out), netlist_keys, Map{});
   for (auto key : netlist_keys) {
     as_mapping(out.at(std::string(key)), "netlist '" + name + "': " + std::string(key));
   }
   Map& instances = out.at("instances").as_map();
   for (auto it = instances.begin(); it != instances.end(); ++it) {
-    it.value() = normalise_instance(std::move(it.value()), name, it->first);
+    normalise_instance(it.value(), name, it->first);
   }
   for (const auto& [from, to] : out.at("connections").as_map()) {
     check_instance_port(std::string_view(from), name);
     check_instance_port(to, name);
   }
   for (const auto& [port, target] : out.at("ports").as_map()) check_instance_port(target, name);
-  return out;
 }
 
 }  // namespace
 
 Netlist::Netlist(Map nets) : nets_(std::move(nets)) {
   for (auto it = nets_.begin(); it != nets_.end(); ++it) {
-    it.value() = normalise_netlist(std::move(it.value()), it->first);
+    normalise_netlist(it.value(), it->first);
   }
 }
 

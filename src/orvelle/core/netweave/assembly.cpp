@@ -75,7 +75,13 @@ class Assembler {
     nets_.reserve(subckt_.children_ids.size() * 2);
     for (const std::int64_t id : subckt_.children_ids) {
       try {
-        add_child(std::get<Conn>(ir_.at(id)));
+        if (owned_ir_ != nullptr) {
+          Conn& conn = std::get<Conn>(owned_ir_->at(id));
+          add_child(conn, std::move(conn.settings));
+        } else {
+          const Conn& conn = std::get<Conn>(ir_.at(id));
+          add_child(conn, conn.settings);
+        }
       } catch (ParseError& error) {
         throw located(std::move(error), id);
       }
@@ -92,18 +98,21 @@ class Assembler {
   }
 
  private:
-  void add_child(const Conn& conn) {
+  // `settings` are the child's own, copied or taken from the IR.
+  void add_child(const Conn& conn, Map settings) {
     const auto child = static_cast<std::uint32_t>(children_.size());
     children_.push_back(Child{&conn, ports_of(conn.component)});
-    if (instances_.contains(conn.name)) {
+    // One lookup both refuses a repeated name and places the new instance.
+    auto [slot, fresh] = instances_.try_emplace(conn.name);
+    if (!fresh) {
       throw ParseError("Instance '" + conn.name + "' is defined more than once in subcircuit '" +
                        subckt_.component + "'.");
     }
     Map instance;
     instance.reserve(2);
     instance.emplace("component", conn.component);
-    instance.emplace("settings", patch_settings(conn.settings, settings_keymap_));
-    instances_.emplace(conn.name, std::move(instance));
+    instance.emplace("settings", patch_settings(std::move(settings), settings_keymap_));
+    slot.value() = std::move(instance);
     if (const auto comment = comments_.find(conn.id); comment != comments_.end()) {
       if (auto placement = parse_location_comment(comment->second)) {
         placements_.insert_or_assign(conn.name, std::move(*placement));
@@ -120,9 +129,10 @@ class Assembler {
     }
   }
 
-  // Frees what the netlist no longer needs of a child: its settings and comment were copied.
+  // Frees what the netlist no longer needs of a child: its settings and comment were taken.
+  // Its name and nets stay: the nets table and the connections made at the end refer to them.
   void release(std::int64_t id) {
-    std::get<Conn>(owned_ir_->find(id).value()).settings = Map{};
+    std::get<Conn>(owned_ir_->at(id)).settings = Map{};
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
       comment.value() = std::string{};
     }
@@ -205,7 +215,11 @@ class Assembler {
   std::vector<Child> children_;
   std::string last_component_;
   SharedPortNames last_ports_;
-  tsl::ordered_map<std::string_view, Net> nets_;
+  // Entries in one reserved vector: tsl's default deque allocates block after block.
+  tsl::ordered_map<std::string_view, Net, std::hash<std::string_view>, std::equal_to<>,
+                   std::allocator<std::pair<std::string_view, Net>>,
+                   std::vector<std::pair<std::string_view, Net>>>
+      nets_;
   Map instances_;
   Map ports_;
   Map placements_;
@@ -235,34 +249,54 @@ class PortPatcher {
     }
   }
 
+  // Most instance ports keep their names: only the texts that change are rewritten, in
+  // place, and the connections are rebuilt only when one of their keys changes.
   void patch(Map& netlist) const {
-    const Map& instances = netlist.at("instances").as_map();
-    if (!uses_subcircuit(instances)) return;  // nothing could be renamed
-    Map connections;
-    connections.reserve(netlist.at("connections").as_map().size());
-    for (const auto& [key, value] : netlist.at("connections").as_map()) {
-      connections.insert_or_assign(translate(instances, key),
-                                   translate(instances, value.as_string()));
+    const SubcircuitInstances subcircuits = subcircuit_instances(netlist.at("instances").as_map());
+    if (subcircuits.empty()) return;  // nothing could be renamed
+    patch_connections(subcircuits, netlist.at("connections").as_map());
+    Map& ports = netlist.at("ports").as_map();
+    for (auto it = ports.begin(); it != ports.end(); ++it) {
+      if (auto text = translated(subcircuits, it->second.as_string()))
+        it.value() = std::move(*text);
     }
-    Map ports;
-    ports.reserve(netlist.at("ports").as_map().size());
-    for (const auto& [name, text] : netlist.at("ports").as_map()) {
-      ports.insert_or_assign(name, translate(instances, text.as_string()));
-    }
-    netlist.at("connections") = std::move(connections);
-    netlist.at("ports") = std::move(ports);
   }
 
  private:
-  bool uses_subcircuit(const Map& instances) const {
+  // Instance name -> renames of its subcircuit's ports. Usually far smaller than the
+  // instances, so looking up every instance port in it stays cheap.
+  using SubcircuitInstances =
+      tsl::ordered_map<std::string_view, const Map*, std::hash<std::string_view>, std::equal_to<>,
+                       std::allocator<std::pair<std::string_view, const Map*>>,
+                       std::vector<std::pair<std::string_view, const Map*>>>;
+
+  SubcircuitInstances subcircuit_instances(const Map& instances) const {
+    SubcircuitInstances found;
     for (const auto& [name, instance] : instances) {
-      if (const Value* component = component_of(instance)) {
-        if (const auto* text = component->get_if<std::string>(); text && renames_.contains(*text)) {
-          return true;
-        }
-      }
+      const Value* component = component_of(instance);
+      const auto* text = component ? component->get_if<std::string>() : nullptr;
+      if (text == nullptr) continue;
+      if (const auto renames = renames_.find(*text); renames != renames_.end())
+        found.emplace(name, &renames->second);
     }
-    return false;
+    return found;
+  }
+
+  void patch_connections(const SubcircuitInstances& subcircuits, Map& connections) const {
+    bool keys_change = false;
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+      keys_change = keys_change || translated(subcircuits, it->first).has_value();
+      if (auto text = translated(subcircuits, it->second.as_string()))
+        it.value() = std::move(*text);
+    }
+    if (!keys_change) return;
+    Map renamed_keys;
+    renamed_keys.reserve(connections.size());
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+      auto key = translated(subcircuits, it->first);
+      renamed_keys.insert_or_assign(key ? std::move(*key) : it->first, std::move(it.value()));
+    }
+    connections = std::move(renamed_keys);
   }
 
   static const Value* component_of(const Value& instance) {
@@ -272,25 +306,20 @@ class PortPatcher {
     return found == fields->end() ? nullptr : &found->second;
   }
 
-  std::string translate(const Map& instances, std::string_view text) const {
+  // The instance port with its port renamed, or nothing when the name stays.
+  static std::optional<std::string> translated(const SubcircuitInstances& subcircuits,
+                                               std::string_view text) {
     const auto [instance, port] = split_instance_port(text);
-    std::string out(instance);
+    const auto renames = subcircuits.find(instance);
+    if (renames == subcircuits.end()) return std::nullopt;
+    const auto to = renames->second->find(port);
+    if (to == renames->second->end() || to->second.as_string() == port) return std::nullopt;
+    std::string out;
+    out.reserve(instance.size() + 1 + to->second.as_string().size());
+    out += instance;
     out += ',';
-    out += renamed(instances, instance, port);
+    out += to->second.as_string();
     return out;
-  }
-
-  std::string_view renamed(const Map& instances, std::string_view instance,
-                           std::string_view port) const {
-    const auto found = instances.find(instance);
-    if (found == instances.end()) return port;
-    const Value* component = component_of(found->second);
-    const auto* name = component ? component->get_if<std::string>() : nullptr;
-    if (name == nullptr) return port;
-    const auto renames = renames_.find(*name);
-    if (renames == renames_.end()) return port;
-    const auto to = renames->second.find(port);
-    return to == renames->second.end() ? port : std::string_view(to->second.as_string());
   }
 
   PortRenames renames_;

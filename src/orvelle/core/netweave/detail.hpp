@@ -103,6 +103,9 @@ Map map_settings_keys(const Map& settings, const Map& settings_keymap);
 /// Floats strictly between 1e-10 and 1e-2 are lengths in metres: made micrometres, in place.
 Map& convert_um(Map& settings);
 Map patch_settings(const Map& settings, const Map& settings_keymap);
+/// The same, reusing `settings` when its names are already in order and none is renamed
+/// (the usual case), so an instance's settings are not copied on their way to the netlist.
+Map patch_settings(Map&& settings, const Map& settings_keymap);
 
 // ---- Ports (ports.cpp) ----
 

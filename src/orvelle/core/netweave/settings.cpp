@@ -56,8 +56,8 @@ Map map_settings_keys(const Map& settings, const Map& settings_keymap) {
 
 Map& convert_um(Map& settings) {
   for (auto it = settings.begin(); it != settings.end(); ++it) {
-    const double* v = it->second.get_if<double>();
-    if (v != nullptr && *v > 1e-10 && *v < 1e-2) it.value() = *v * 1e6;
+    double* v = it.value().get_if<double>();
+    if (v != nullptr && *v > 1e-10 && *v < 1e-2) *v *= 1e6;
   }
   return settings;
 }
@@ -66,6 +66,27 @@ Map patch_settings(const Map& settings, const Map& settings_keymap) {
   Map mapped = map_settings_keys(settings, settings_keymap);
   convert_um(mapped);
   return mapped;
+}
+
+namespace {
+
+bool keeps_names(const Map& settings, const Map& settings_keymap) {
+  const Map::value_type* previous = nullptr;
+  for (const auto& entry : settings) {
+    if (previous != nullptr && !(previous->first < entry.first)) return false;
+    if (!settings_keymap.empty() && settings_keymap.contains(entry.first)) return false;
+    previous = &entry;
+  }
+  return true;
+}
+
+}  // namespace
+
+Map patch_settings(Map&& settings, const Map& settings_keymap) {
+  if (!keeps_names(settings, settings_keymap)) return patch_settings(settings, settings_keymap);
+  Map patched = std::move(settings);
+  convert_um(patched);
+  return patched;
 }
 
 }  // namespace orvelle::detail
