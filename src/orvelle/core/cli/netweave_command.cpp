@@ -11,6 +11,7 @@
 
 #include "orvelle/core/cli/app.hpp"
 #include "orvelle/core/cli/commands.hpp"
+#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/core/shared.hpp"
 #include "orvelle/pdk/pdk.hpp"
@@ -37,42 +38,18 @@ std::pair<std::string, std::string> split_assignment(const std::string& text,
   return {text.substr(0, eq), text.substr(eq + 1)};
 }
 
-// A plain decimal literal: optional sign, digits with an optional point, optional exponent.
-bool is_decimal_float(std::string_view s) {
-  std::size_t i = (!s.empty() && (s[0] == '+' || s[0] == '-')) ? 1 : 0;
-  std::size_t digits = 0;
-  const auto skip_digits = [&] {
-    std::size_t n = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++n;
-    return n;
-  };
-  digits += skip_digits();
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    digits += skip_digits();
-  }
-  if (digits == 0) return false;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    if (skip_digits() == 0) return false;
-  }
-  return i == s.size();
-}
-
 // -D values: an integer when the text is one, a float when it is a decimal literal, else text.
 Value define_value(const std::string& text) {
-  const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+  // from_chars takes no "+": skip it, but only before a digit, so "+-5" stays text.
+  const bool plus = text.size() > 1 && text[0] == '+' && text[1] >= '0' && text[1] <= '9';
+  const char* first = text.data() + (plus ? 1 : 0);
   const char* last = text.data() + text.size();
   std::int64_t i = 0;
   if (auto [end, ec] = std::from_chars(first, last, i);
       ec == std::errc{} && end == last && first != last)
     return i;
-  if (is_decimal_float(text)) {
-    double d = 0;
-    if (auto [end, ec] = std::from_chars(first, last, d); ec == std::errc{} && end == last)
-      return d;
-  }
+  // The same literal rule as setting values in the netlist.
+  if (const auto d = detail::parse_float(text)) return *d;
   return text;
 }
 
