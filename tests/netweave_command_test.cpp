@@ -81,6 +81,23 @@ TEST_F(NetweaveCommand, DefinesAreTypedAndMapsRename) {
             Value(Map{{"f", 2500.0}, {"len", 3.0}, {"n", 2}, {"t", "2x"}}));
 }
 
+TEST_F(NetweaveCommand, DefinesReadLiteralsLikeTheNetlist) {
+  const auto netlist = write("c.sp", ".subckt top a b\nX1 a b straight p='p' u='u' s='s'\n.ends\n");
+  const auto r = run_orvelle(
+      {"netweave", netlist, "--format", "json", "-D", "p=+7", "-D", "u=1e-999", "-D", "s=+-5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(from_json(r.out)
+                .as_map()
+                .at("top")
+                .as_map()
+                .at("instances")
+                .as_map()
+                .at("X1")
+                .as_map()
+                .at("settings"),
+            Value(Map{{"p", 7}, {"s", "+-5"}, {"u", 0.0}}));
+}
+
 TEST_F(NetweaveCommand, KitFileGivesPortNames) {
   const auto netlist = write("c.sp", ".subckt top a b c\nX1 a b c mmi1x2\n.ends\n");
   const auto kit = write("kit.yaml", "name: cmdkit\nmodels: {mmi1x2: {ports: [x3, x1, x2]}}\n");
