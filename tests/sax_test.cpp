@@ -11,7 +11,7 @@ using orvelle::Value;
 
 std::vector<std::string> keys(const Value& v) {
   std::vector<std::string> out;
-  for (const auto& [key, value] : v.as_map()) out.push_back(key);
+  for (const auto& [key, value] : v.as_map()) out.push_back(key.str());
   return out;
 }
 

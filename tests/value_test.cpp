@@ -46,6 +46,93 @@ TEST(Value, MappingsCopyDeeplyAndSurviveMovesAndSelfAssignment) {
   EXPECT_EQ(Value(1).get_if<Map>(), nullptr);
 }
 
+TEST(Text, HoldsInlineAndHeapTextsExactly) {
+  // 15 bytes is the last inline length, 16 the first heap one.
+  for (const std::size_t length : {0, 1, 14, 15, 16, 17, 1000}) {
+    std::string bytes(length, 'x');
+    if (length > 2) bytes[length / 2] = '\0';
+    const Text text(bytes);
+    Text copy = text;
+    Text moved = std::move(copy);
+    copy = moved;
+    copy = copy;
+    for (const Text* t : std::initializer_list<const Text*>{&text, &copy, &moved}) {
+      EXPECT_EQ(t->view(), bytes) << length;
+      EXPECT_EQ(t->size(), length);
+    }
+    const Value value(bytes);
+    EXPECT_EQ(value.as_string(), bytes) << length;
+    EXPECT_EQ(value, Value(text));
+    EXPECT_NE(value, Value(bytes + "y"));
+  }
+  EXPECT_LT(Text("in10"), "in2");
+}
+
+TEST(Value, AccessorsCheckTheKind) {
+  const Value list(List{1, "two", Map{{"k", 2.5}}});
+  Value copy = list;
+  copy.as_list()[2].as_map()["k"] = 3.5;
+  EXPECT_EQ(list.as_list()[2].as_map().at("k"), Value(2.5));
+  EXPECT_EQ(*Value(7).get_if<std::int64_t>(), 7);
+  EXPECT_EQ(*Value(0.5).get_if<double>(), 0.5);
+  EXPECT_EQ(Value(7).get_if<double>(), nullptr);
+  EXPECT_EQ(Value("a").get_if<Text>()->view(), "a");
+  EXPECT_THROW(Value(1).as_float(), std::bad_variant_access);
+  EXPECT_THROW(Value(nullptr).as_string(), std::bad_variant_access);
+  EXPECT_THROW(Value("x").as_map(), std::bad_variant_access);
+}
+
+// Small mappings are scanned, larger ones indexed: both must agree at every size.
+TEST(Map, FindsEveryKeyInInsertionOrderAtAnySize) {
+  for (const int n : {0, 1, 8, 9, 100, 5000}) {
+    Map map;
+    const auto key = [](int i) {
+      return (i % 3 ? "k" : "a long key that lives on the heap ") + std::to_string(i);
+    };
+    for (int i = 0; i < n; ++i) EXPECT_TRUE(map.emplace(key(i), i).second);
+    ASSERT_EQ(map.size(), static_cast<std::size_t>(n));
+    int i = 0;
+    for (const auto& [k, v] : map) {
+      ASSERT_EQ(k, key(i)) << n;
+      ASSERT_EQ(v, Value(i++));
+    }
+    for (int j = 0; j < n; ++j) ASSERT_EQ(map.at(key(j)), Value(j)) << n << " " << j;
+    EXPECT_FALSE(map.contains("absent"));
+    if (n > 0) {
+      EXPECT_FALSE(map.emplace(key(0), "again").second);
+      EXPECT_EQ(map.at(key(0)), Value(0));
+    }
+
+    const Map copy = map;
+    EXPECT_EQ(copy, map);
+    for (int j = 0; j < n; j += 2) ASSERT_EQ(map.erase(key(j)), 1u);
+    EXPECT_EQ(map.erase("absent"), 0u);
+    for (int j = 0; j < n; ++j) ASSERT_EQ(map.contains(key(j)), j % 2 == 1) << n << " " << j;
+    if (n > 1) {
+      EXPECT_EQ(map.begin()->first, key(1));
+    }
+    EXPECT_EQ(copy.size(), static_cast<std::size_t>(n));
+  }
+}
+
+TEST(Map, OverwritesInPlaceAndNamesMissingKeys) {
+  Map map{{"a", 1}, {"b", 2}, {"a", 3}};
+  EXPECT_EQ(map, (Map{{"a", 1}, {"b", 2}}));
+  map.insert_or_assign("a", 4);
+  map["c"] = 5;
+  EXPECT_EQ(to_json(map), R"({"a":4,"b":2,"c":5})");
+  try {
+    map.at("zz");
+    FAIL();
+  } catch (const std::out_of_range& e) {
+    EXPECT_NE(std::string(e.what()).find("'zz'"), std::string::npos);
+  }
+  // A mapping replaced by a mapping it holds.
+  map["inner"] = Map{{"x", 1}};
+  map = std::move(map.at("inner").as_map());
+  EXPECT_EQ(map, (Map{{"x", 1}}));
+}
+
 TEST(FormatFloat, MatchesShortestRepr) {
   const std::pair<double, const char*> cases[] = {
       {2.0, "2.0"},         {0.5, "0.5"},

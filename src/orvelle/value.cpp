@@ -5,48 +5,408 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <ostream>
 #include <regex>
 #include <stdexcept>
+#include <variant>
 
 namespace orvelle {
 
-MapBox::MapBox(Map map) : map_(new Map(std::move(map))) {}
+// ---------------------------------------------------------------- Text
 
-MapBox::MapBox(const MapBox& other) : map_(new Map(other.get())) {}
+static_assert(sizeof(Text) == 16 && sizeof(Value) == 16 && sizeof(Map) == 8);
+static_assert(std::endian::native == std::endian::little, "Text keeps its length below its tag");
 
-MapBox& MapBox::operator=(const MapBox& other) {
-  if (this != &other) *this = MapBox(other);
+namespace {
+
+constexpr std::uint64_t kHeapSizeMask = (std::uint64_t{1} << 56) - 1;
+
+void* allocate(std::size_t bytes) {
+  void* block = std::malloc(bytes);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+}  // namespace
+
+Text::Text(std::string_view s) {
+  if (s.size() <= max_inline) {
+    std::memcpy(bytes_, s.data(), s.size());
+    set_inline_size(s.size());
+    return;
+  }
+  if (s.size() > kHeapSizeMask) throw std::length_error("text too long");
+  char* heap = static_cast<char*>(allocate(s.size()));
+  std::memcpy(heap, s.data(), s.size());
+  const std::uint64_t size_and_tag = s.size() | (std::uint64_t{heap_tag} << 56);
+  std::memcpy(bytes_, &heap, sizeof heap);
+  std::memcpy(bytes_ + 8, &size_and_tag, sizeof size_and_tag);
+}
+
+Text& Text::operator=(const Text& other) {
+  if (this != &other) *this = Text(other);
   return *this;
 }
 
-MapBox& MapBox::operator=(MapBox&& other) noexcept {
-  // The old mapping may hold `other` itself: detach it before freeing.
-  Map* old = map_;
-  map_ = other.map_;
-  other.map_ = nullptr;
-  delete old;
+Text& Text::operator=(Text&& other) noexcept {
+  if (this != &other) {
+    release();
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.set_inline_size(0);
+  }
   return *this;
 }
 
-MapBox::~MapBox() {
-  delete map_;
+std::size_t Text::size() const noexcept {
+  if (!on_heap()) return static_cast<unsigned char>(bytes_[15]);
+  std::uint64_t size_and_tag;
+  std::memcpy(&size_and_tag, bytes_ + 8, sizeof size_and_tag);
+  return size_and_tag & kHeapSizeMask;
 }
 
-const Map& MapBox::get() const noexcept {
-  static const Map empty;
-  return map_ == nullptr ? empty : *map_;
+const char* Text::heap_data() const noexcept {
+  const char* heap;
+  std::memcpy(&heap, bytes_, sizeof heap);
+  return heap;
 }
 
-Map& MapBox::get() {
-  if (map_ == nullptr) map_ = new Map();
-  return *map_;
+void Text::release() noexcept {
+  if (on_heap()) std::free(const_cast<char*>(heap_data()));
 }
 
-bool operator==(const MapBox& a, const MapBox& b) {
-  return a.get() == b.get();
+std::ostream& operator<<(std::ostream& out, const Text& text) {
+  return out << text.view();
+}
+
+// ---------------------------------------------------------------- Map
+
+// Entries are relocated with memcpy/realloc: a Text and a Value hold no pointer into
+// themselves, so moving their bytes moves them.
+struct Map::Rep {
+  std::uint32_t size;
+  std::uint32_t capacity;
+  // Open-addressing index, null while the mapping is small enough to scan. A slot holds the
+  // key's 32-bit hash above the entry's position + 1 (0: empty), so the index can be rebuilt
+  // and most misses rejected without touching the entries.
+  std::uint64_t* index;
+
+  value_type* entries() noexcept { return reinterpret_cast<value_type*>(this + 1); }
+};
+
+namespace {
+
+constexpr std::size_t kScanLimit = 8;  // mappings of up to this capacity have no index
+
+std::uint32_t hash32(std::string_view key) noexcept {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+}
+
+std::size_t index_capacity(std::size_t capacity) noexcept {
+  return std::bit_ceil(capacity * 2);
+}
+
+void index_insert(std::uint64_t* index, std::size_t mask, std::uint32_t hash,
+                  std::size_t position) noexcept {
+  std::size_t i = hash & mask;
+  while (index[i] != 0) i = (i + 1) & mask;
+  index[i] = (std::uint64_t{hash} << 32) | (position + 1);
+}
+
+}  // namespace
+
+Map::Map(std::initializer_list<value_type> entries) {
+  reserve(entries.size());
+  for (const auto& [key, value] : entries) try_emplace(key, value);
+}
+
+Map::Map(const Map& other) {
+  reserve(other.size());
+  for (const auto& [key, value] : other) {
+    value_type* slot = rep_->entries() + rep_->size;
+    new (slot) value_type(key, value);
+    if (rep_->index) {
+      index_insert(rep_->index, index_capacity(rep_->capacity) - 1, hash32(key), rep_->size);
+    }
+    ++rep_->size;
+  }
+}
+
+Map& Map::operator=(const Map& other) {
+  if (this != &other) *this = Map(other);
+  return *this;
+}
+
+Map& Map::operator=(Map&& other) noexcept {
+  // The old entries may hold `other`: take its block before freeing them.
+  Map old;
+  old.rep_ = std::exchange(rep_, std::exchange(other.rep_, nullptr));
+  return *this;
+}
+
+Map::~Map() {
+  clear();
+}
+
+void Map::clear() noexcept {
+  if (rep_ == nullptr) return;
+  std::destroy_n(rep_->entries(), rep_->size);
+  std::free(rep_->index);
+  std::free(std::exchange(rep_, nullptr));
+}
+
+std::size_t Map::size() const noexcept {
+  return rep_ == nullptr ? 0 : rep_->size;
+}
+
+Map::value_type* Map::entries() const noexcept {
+  return rep_ == nullptr ? nullptr : rep_->entries();
+}
+
+void Map::reserve(std::size_t n) {
+  const std::size_t capacity = rep_ == nullptr ? 0 : rep_->capacity;
+  if (n <= capacity) return;
+  if (n > UINT32_MAX - 1) throw std::length_error("mapping too large");
+  std::uint64_t* index = nullptr;
+  if (n > kScanLimit) {
+    index = static_cast<std::uint64_t*>(std::calloc(index_capacity(n), sizeof *index));
+    if (index == nullptr) throw std::bad_alloc();
+  }
+  Rep* grown = static_cast<Rep*>(std::realloc(rep_, sizeof(Rep) + n * sizeof(value_type)));
+  if (grown == nullptr) {
+    std::free(index);
+    throw std::bad_alloc();
+  }
+  if (rep_ == nullptr) {
+    grown->size = 0;
+    grown->index = nullptr;
+  }
+  rep_ = grown;
+  rep_->capacity = static_cast<std::uint32_t>(n);
+  if (index != nullptr) {
+    const std::size_t mask = index_capacity(n) - 1;
+    for (std::size_t i = 0; i < rep_->size; ++i)
+      index_insert(index, mask, hash32(rep_->entries()[i].first), i);
+  }
+  std::free(std::exchange(rep_->index, index));
+}
+
+std::size_t Map::find_index(std::string_view key) const noexcept {
+  if (rep_ == nullptr) return 0;
+  const value_type* items = rep_->entries();
+  if (rep_->index == nullptr) {
+    for (std::size_t i = 0; i < rep_->size; ++i) {
+      if (items[i].first == key) return i;
+    }
+    return rep_->size;
+  }
+  const std::uint32_t hash = hash32(key);
+  const std::size_t mask = index_capacity(rep_->capacity) - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = rep_->index[i];
+    if (slot == 0) return rep_->size;
+    const std::size_t position = (slot & UINT32_MAX) - 1;
+    if ((slot >> 32) == hash && items[position].first == key) return position;
+  }
+}
+
+Map::iterator Map::find(std::string_view key) noexcept {
+  return nth(find_index(key));
+}
+
+Map::const_iterator Map::find(std::string_view key) const noexcept {
+  return nth(find_index(key));
+}
+
+Value& Map::at(std::string_view key) {
+  return const_cast<Value&>(std::as_const(*this).at(key));
+}
+
+const Value& Map::at(std::string_view key) const {
+  const std::size_t i = find_index(key);
+  if (i == size()) throw std::out_of_range("no key '" + std::string(key) + "' in the mapping");
+  return rep_->entries()[i].second;
+}
+
+Value& Map::operator[](std::string_view key) {
+  return try_emplace(Text(key)).first.value();
+}
+
+Map::value_type* Map::append_slot() {
+  const std::size_t n = size();
+  if (rep_ == nullptr || n == rep_->capacity) reserve(n < 2 ? 2 : n * 2);
+  return rep_->entries() + n;
+}
+
+void Map::commit_slot() noexcept {
+  if (rep_->index != nullptr) {
+    index_insert(rep_->index, index_capacity(rep_->capacity) - 1,
+                 hash32(rep_->entries()[rep_->size].first), rep_->size);
+  }
+  ++rep_->size;
+}
+
+std::pair<Map::iterator, bool> Map::emplace(Text key, Value value) {
+  return try_emplace(std::move(key), std::move(value));
+}
+
+std::pair<Map::iterator, bool> Map::insert_or_assign(Text key, Value value) {
+  auto [it, inserted] = try_emplace(std::move(key));
+  it.value() = std::move(value);
+  return {it, inserted};
+}
+
+std::size_t Map::erase(std::string_view key) {
+  const std::size_t i = find_index(key);
+  const std::size_t n = size();
+  if (i == n) return 0;
+  value_type* items = rep_->entries();
+  std::destroy_at(items + i);
+  std::memmove(static_cast<void*>(items + i), items + i + 1, (n - i - 1) * sizeof(value_type));
+  --rep_->size;
+  if (rep_->index != nullptr) {
+    const std::size_t mask = index_capacity(rep_->capacity) - 1;
+    std::memset(rep_->index, 0, (mask + 1) * sizeof *rep_->index);
+    for (std::size_t k = 0; k < rep_->size; ++k)
+      index_insert(rep_->index, mask, hash32(items[k].first), k);
+  }
+  return 1;
+}
+
+bool operator==(const Map& a, const Map& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+           return x.first == y.first.view() && x.second == y.second;
+         });
+}
+
+// ---------------------------------------------------------------- Value
+
+Value::Value(List list) {
+  put(Kind::list, new List(std::move(list)));
+}
+
+Value::Value(Map map) noexcept {
+  new (bytes_) Map(std::move(map));
+  set_tag(Kind::map);
+}
+
+Value::Value(const Value& other) {
+  switch (other.kind()) {
+    case Kind::text:
+      new (bytes_) Text(*other.text_ptr());
+      break;
+    case Kind::list:
+      put(Kind::list, new List(*other.list_ptr()));
+      break;
+    case Kind::map:
+      new (bytes_) Map(*other.map_ptr());
+      set_tag(Kind::map);
+      break;
+    default:
+      std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+  }
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) *this = Value(other);
+  return *this;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+  // The old value may hold `other`: take its bytes before releasing the old one.
+  alignas(8) char taken[sizeof bytes_];
+  std::memcpy(taken, other.bytes_, sizeof taken);
+  other.set_tag(Kind::null);
+  release();
+  std::memcpy(bytes_, taken, sizeof bytes_);
+  return *this;
+}
+
+void Value::release() noexcept {
+  switch (kind()) {
+    case Kind::text:
+      std::destroy_at(const_cast<Text*>(text_ptr()));
+      break;
+    case Kind::list:
+      delete list_ptr();
+      break;
+    case Kind::map:
+      std::destroy_at(const_cast<Map*>(map_ptr()));
+      break;
+    default:
+      break;
+  }
+}
+
+void Value::check(Kind kind) const {
+  if (this->kind() != kind) throw std::bad_variant_access();
+}
+
+const Text* Value::text_ptr() const noexcept {
+  return kind() == Kind::text ? std::launder(reinterpret_cast<const Text*>(bytes_)) : nullptr;
+}
+
+List* Value::list_ptr() const noexcept {
+  if (kind() != Kind::list) return nullptr;
+  List* list;
+  std::memcpy(&list, bytes_, sizeof list);
+  return list;
+}
+
+const Map* Value::map_ptr() const noexcept {
+  return kind() == Kind::map ? std::launder(reinterpret_cast<const Map*>(bytes_)) : nullptr;
+}
+
+const Text& Value::as_text() const {
+  check(Kind::text);
+  return *text_ptr();
+}
+
+const List& Value::as_list() const {
+  check(Kind::list);
+  return *list_ptr();
+}
+
+List& Value::as_list() {
+  check(Kind::list);
+  return *list_ptr();
+}
+
+const Map& Value::as_map() const {
+  check(Kind::map);
+  return *map_ptr();
+}
+
+Map& Value::as_map() {
+  check(Kind::map);
+  return *const_cast<Map*>(map_ptr());
+}
+
+bool operator==(const Value& a, const Value& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Value::Kind::null:
+      return true;
+    case Value::Kind::boolean:
+      return a.as_bool() == b.as_bool();
+    case Value::Kind::integer:
+      return a.as_int() == b.as_int();
+    case Value::Kind::floating:
+      return a.as_float() == b.as_float();
+    case Value::Kind::text:
+      return a.as_string() == b.as_string();
+    case Value::Kind::list:
+      return a.as_list() == b.as_list();
+    case Value::Kind::map:
+      return a.as_map() == b.as_map();
+  }
+  return false;
 }
 
 std::string_view kind_name(Value::Kind kind) noexcept {

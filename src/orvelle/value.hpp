@@ -6,22 +6,31 @@
 ///   m["w"] = 0.5;
 ///   m["ports"] = orvelle::List{"o1", "o2"};
 ///   std::cout << orvelle::to_yaml(m);
+///
+/// A netlist of a million instances holds millions of small mappings, so the types are
+/// built for size: a Text or a Value is 16 bytes, a Map is one pointer, and a small mapping
+/// is a single heap block.
 
-#include <tsl/ordered_map.h>
-
+#include <compare>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <iosfwd>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <variant>
+#include <utility>
 #include <vector>
 
 namespace orvelle {
 
 class Value;
+class Map;
+using List = std::vector<Value>;
 
-/// Hashes any string-like key, so maps can be searched with a string_view without a copy.
+/// Hashes any string-like key, so tables can be searched with a string_view without a copy.
 struct StringHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const noexcept {
@@ -29,56 +38,178 @@ struct StringHash {
   }
 };
 
-using List = std::vector<Value>;
-/// Insertion-ordered with O(1) lookup: netlists are large and their order is part of the result.
-/// Entries live in a vector rather than tsl's default deque: an empty deque allocates over
-/// half a kilobyte, and a netlist holds millions of small or empty mappings.
-using Map = tsl::ordered_map<std::string, Value, StringHash, std::equal_to<>,
-                             std::allocator<std::pair<std::string, Value>>,
-                             std::vector<std::pair<std::string, Value>>>;
-
-/// Holds a mapping behind one pointer, copied deeply: a mapping is 80 bytes, and holding it
-/// inline would make every Value (and so every entry of every mapping) that large. Only a
-/// moved-from box is empty-handed: it reads as an empty mapping and makes one when changed.
-class MapBox {
+/// An immutable text of 16 bytes: up to 15 bytes inline (names, nets, instance ports), longer
+/// texts on the heap. Reads as a std::string_view; data() is not NUL-terminated.
+class Text {
  public:
-  MapBox() noexcept = default;
-  explicit MapBox(Map map);
-  MapBox(const MapBox& other);
-  MapBox(MapBox&& other) noexcept : map_(other.map_) { other.map_ = nullptr; }
-  MapBox& operator=(const MapBox& other);
-  MapBox& operator=(MapBox&& other) noexcept;
-  ~MapBox();
+  Text() noexcept { set_inline_size(0); }
+  Text(std::string_view s);
+  Text(const char* s) : Text(std::string_view(s)) {}
+  Text(const std::string& s) : Text(std::string_view(s)) {}
+  Text(const Text& other) : Text(other.view()) {}
+  Text(Text&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.set_inline_size(0);
+  }
+  Text& operator=(const Text& other);
+  Text& operator=(Text&& other) noexcept;
+  ~Text() { release(); }
 
-  const Map& get() const noexcept;
-  Map& get();  // allocates an empty mapping on first use
+  std::string_view view() const noexcept { return {data(), size()}; }
+  operator std::string_view() const noexcept { return view(); }
+  std::string str() const { return std::string(view()); }
+  const char* data() const noexcept { return on_heap() ? heap_data() : bytes_; }
+  std::size_t size() const noexcept;
+  bool empty() const noexcept { return size() == 0; }
 
-  friend bool operator==(const MapBox& a, const MapBox& b);
+  friend bool operator==(const Text& a, std::string_view b) noexcept { return a.view() == b; }
+  friend std::strong_ordering operator<=>(const Text& a, std::string_view b) noexcept {
+    return a.view() <=> b;
+  }
+
+  static constexpr std::size_t max_inline = 15;
+  static constexpr unsigned char heap_tag = 0x80;
 
  private:
-  Map* map_ = nullptr;
+  // bytes_[15] is the tag: 0..15 is the length of an inline text, heap_tag marks a heap one
+  // (pointer in bytes 0..7, length in bytes 8..14). Value relies on this layout.
+  bool on_heap() const noexcept { return static_cast<unsigned char>(bytes_[15]) == heap_tag; }
+  const char* heap_data() const noexcept;
+  void set_inline_size(std::size_t n) noexcept { bytes_[15] = static_cast<char>(n); }
+  void release() noexcept;
+
+  alignas(8) char bytes_[16];
+};
+
+std::ostream& operator<<(std::ostream& out, const Text& text);
+
+/// Insertion-ordered mapping Text -> Value with O(1) lookup. Entries sit in one block in
+/// insertion order; a hash index is added once a mapping outgrows a few entries, so the
+/// millions of two- to four-entry mappings of a netlist cost one allocation each.
+/// Iterators and references are invalidated by any insertion, as for std::vector.
+class Map {
+ public:
+  using key_type = Text;
+  using mapped_type = Value;
+  using value_type = std::pair<const Text, Value>;
+
+  template <bool Const>
+  class Iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = Map::value_type;
+    using difference_type = std::ptrdiff_t;
+    using pointer = std::conditional_t<Const, const value_type*, value_type*>;
+    using reference = std::conditional_t<Const, const value_type&, value_type&>;
+
+    Iterator() noexcept = default;
+    explicit Iterator(pointer entry) noexcept : entry_(entry) {}
+    operator Iterator<true>() const noexcept { return Iterator<true>(entry_); }
+
+    reference operator*() const noexcept { return *entry_; }
+    pointer operator->() const noexcept { return entry_; }
+    const Text& key() const noexcept { return entry_->first; }
+    auto& value() const noexcept { return entry_->second; }
+
+    Iterator& operator++() noexcept { return ++entry_, *this; }
+    Iterator operator++(int) noexcept { return Iterator(entry_++); }
+    Iterator& operator--() noexcept { return --entry_, *this; }
+    Iterator& operator+=(difference_type n) noexcept { return entry_ += n, *this; }
+    Iterator operator+(difference_type n) const noexcept { return Iterator(entry_ + n); }
+    difference_type operator-(const Iterator& other) const noexcept {
+      return entry_ - other.entry_;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) noexcept = default;
+
+   private:
+    pointer entry_ = nullptr;
+  };
+  using iterator = Iterator<false>;
+  using const_iterator = Iterator<true>;
+
+  Map() noexcept = default;
+  Map(std::initializer_list<value_type> entries);
+  Map(const Map& other);
+  Map(Map&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
+  Map& operator=(const Map& other);
+  Map& operator=(Map&& other) noexcept;
+  ~Map();
+
+  std::size_t size() const noexcept;
+  bool empty() const noexcept { return size() == 0; }
+  void reserve(std::size_t n);
+  void clear() noexcept;
+
+  iterator begin() noexcept;
+  iterator end() noexcept;
+  const_iterator begin() const noexcept;
+  const_iterator end() const noexcept;
+  iterator nth(std::size_t i) noexcept;
+  const_iterator nth(std::size_t i) const noexcept;
+
+  iterator find(std::string_view key) noexcept;
+  const_iterator find(std::string_view key) const noexcept;
+  bool contains(std::string_view key) const noexcept { return find(key) != end(); }
+  std::size_t count(std::string_view key) const noexcept { return contains(key) ? 1 : 0; }
+  /// Throws std::out_of_range naming the key when it is absent.
+  Value& at(std::string_view key);
+  const Value& at(std::string_view key) const;
+  /// The value of `key`, inserted as null at the end when absent.
+  Value& operator[](std::string_view key);
+
+  /// Inserts at the end unless `key` is present; never overwrites.
+  template <class... Args>
+  std::pair<iterator, bool> try_emplace(Text key, Args&&... args);
+  std::pair<iterator, bool> emplace(Text key, Value value);
+  /// Overwrites in place when `key` is present, else inserts at the end.
+  std::pair<iterator, bool> insert_or_assign(Text key, Value value);
+  /// Removes `key`, keeping the order of the others. Linear in the size.
+  std::size_t erase(std::string_view key);
+
+  /// Same entries in the same order.
+  friend bool operator==(const Map& a, const Map& b);
+
+ private:
+  struct Rep;
+  value_type* entries() const noexcept;
+  std::size_t find_index(std::string_view key) const noexcept;  // size() when absent
+  value_type* append_slot();    // room for one more entry at the end
+  void commit_slot() noexcept;  // counts and indexes the entry built there
+
+  Rep* rep_ = nullptr;
 };
 
 class Value {
  public:
-  using Storage =
-      std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, List, MapBox>;
   enum class Kind { null, boolean, integer, floating, text, list, map };
 
-  Value() noexcept = default;
-  Value(std::nullptr_t) noexcept {}
-  Value(bool b) noexcept : v_(b) {}
+  Value() noexcept { set_tag(Kind::null); }
+  Value(std::nullptr_t) noexcept : Value() {}
+  Value(bool b) noexcept { put(Kind::boolean, b); }
   template <class I>
   requires(std::is_integral_v<I> && !std::is_same_v<I, bool> && !std::is_same_v<I, char>) Value(I i)
-  noexcept : v_(static_cast<std::int64_t>(i)) {}
-  Value(double d) noexcept : v_(d) {}
-  Value(std::string s) noexcept : v_(std::move(s)) {}
-  Value(std::string_view s) : v_(std::string(s)) {}
-  Value(const char* s) : v_(std::string(s)) {}
-  Value(List l) noexcept : v_(std::move(l)) {}
-  Value(Map m) : v_(MapBox(std::move(m))) {}
+  noexcept { put(Kind::integer, static_cast<std::int64_t>(i)); }
+  Value(double d) noexcept { put(Kind::floating, d); }
+  Value(Text text) noexcept { new (bytes_) Text(std::move(text)); }
+  Value(std::string_view s) : Value(Text(s)) {}
+  Value(const std::string& s) : Value(Text(s)) {}
+  Value(const char* s) : Value(Text(s)) {}
+  Value(List list);
+  Value(Map map) noexcept;
+  Value(const Value& other);
+  Value(Value&& other) noexcept {
+    std::memcpy(bytes_, other.bytes_, sizeof bytes_);
+    other.set_tag(Kind::null);
+  }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept;
+  ~Value() { release(); }
 
-  Kind kind() const noexcept { return static_cast<Kind>(v_.index()); }
+  Kind kind() const noexcept {
+    const auto tag = static_cast<unsigned char>(bytes_[15]);
+    return tag <= Text::max_inline || tag == Text::heap_tag ? Kind::text
+                                                            : static_cast<Kind>(tag - kTagBase);
+  }
   bool is_null() const noexcept { return kind() == Kind::null; }
   bool is_bool() const noexcept { return kind() == Kind::boolean; }
   bool is_int() const noexcept { return kind() == Kind::integer; }
@@ -88,42 +219,52 @@ class Value {
   bool is_map() const noexcept { return kind() == Kind::map; }
 
   // Accessors throw std::bad_variant_access on a kind mismatch.
-  bool as_bool() const { return std::get<bool>(v_); }
-  std::int64_t as_int() const { return std::get<std::int64_t>(v_); }
-  double as_float() const { return std::get<double>(v_); }
-  const std::string& as_string() const { return std::get<std::string>(v_); }
-  std::string& as_string() { return std::get<std::string>(v_); }
-  const List& as_list() const { return std::get<List>(v_); }
-  List& as_list() { return std::get<List>(v_); }
-  const Map& as_map() const { return std::get<MapBox>(v_).get(); }
-  Map& as_map() { return std::get<MapBox>(v_).get(); }
+  bool as_bool() const { return scalar<bool>(Kind::boolean); }
+  std::int64_t as_int() const { return scalar<std::int64_t>(Kind::integer); }
+  double as_float() const { return scalar<double>(Kind::floating); }
+  std::string_view as_string() const { return as_text().view(); }
+  const Text& as_text() const;
+  const List& as_list() const;
+  List& as_list();
+  const Map& as_map() const;
+  Map& as_map();
 
+  /// A pointer to the held bool, std::int64_t, double, Text, List or Map, or null.
   template <class T>
-  const T* get_if() const noexcept {
-    if constexpr (std::is_same_v<T, Map>) {
-      const auto* box = std::get_if<MapBox>(&v_);
-      return box ? &box->get() : nullptr;
-    } else {
-      return std::get_if<T>(&v_);
-    }
-  }
+  const T* get_if() const noexcept;
   template <class T>
-  T* get_if() {
-    if constexpr (std::is_same_v<T, Map>) {
-      auto* box = std::get_if<MapBox>(&v_);
-      return box ? &box->get() : nullptr;
-    } else {
-      return std::get_if<T>(&v_);
-    }
+  T* get_if() noexcept {
+    return const_cast<T*>(std::as_const(*this).get_if<T>());
   }
-
-  const Storage& storage() const noexcept { return v_; }
 
   /// Order-sensitive for mappings, kind-sensitive for numbers.
-  friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
+  friend bool operator==(const Value& a, const Value& b);
 
  private:
-  Storage v_;
+  // bytes_[15] is a Text's own tag when the value is a text, else kTagBase + kind; the
+  // payload (bool, int64, double, List*, Map) sits in bytes 0..7.
+  static constexpr unsigned char kTagBase = 0x90;
+
+  void set_tag(Kind kind) noexcept { bytes_[15] = static_cast<char>(kTagBase + int(kind)); }
+  template <class T>
+  void put(Kind kind, T payload) noexcept {
+    new (bytes_) T(payload);
+    set_tag(kind);
+  }
+  template <class T>
+  T scalar(Kind kind) const {
+    check(kind);
+    T payload;
+    std::memcpy(&payload, bytes_, sizeof payload);
+    return payload;
+  }
+  void check(Kind kind) const;
+  const Text* text_ptr() const noexcept;
+  List* list_ptr() const noexcept;
+  const Map* map_ptr() const noexcept;
+  void release() noexcept;
+
+  alignas(8) char bytes_[16];
 };
 
 /// "null", "bool", "int", "float", "text", "list" or "mapping": for error messages.
@@ -157,4 +298,60 @@ Value from_json(std::string_view text);
 /// Throws std::invalid_argument with the parser's message on bad input.
 Value from_yaml(std::string_view text);
 
+// ---- Templates and inline parts of Map and Value ----
+
+inline Map::iterator Map::nth(std::size_t i) noexcept {
+  return iterator(entries() + i);
+}
+inline Map::const_iterator Map::nth(std::size_t i) const noexcept {
+  return const_iterator(entries() + i);
+}
+inline Map::iterator Map::begin() noexcept {
+  return nth(0);
+}
+inline Map::iterator Map::end() noexcept {
+  return nth(size());
+}
+inline Map::const_iterator Map::begin() const noexcept {
+  return nth(0);
+}
+inline Map::const_iterator Map::end() const noexcept {
+  return nth(size());
+}
+
+template <class... Args>
+std::pair<Map::iterator, bool> Map::try_emplace(Text key, Args&&... args) {
+  if (const std::size_t at = find_index(key); at != size()) return {nth(at), false};
+  value_type* slot = append_slot();
+  new (slot) value_type(std::move(key), Value(std::forward<Args>(args)...));
+  commit_slot();
+  return {iterator(slot), true};
+}
+
+template <class T>
+const T* Value::get_if() const noexcept {
+  if constexpr (std::is_same_v<T, Text>) {
+    return text_ptr();
+  } else if constexpr (std::is_same_v<T, List>) {
+    return list_ptr();
+  } else if constexpr (std::is_same_v<T, Map>) {
+    return map_ptr();
+  } else {
+    static_assert(
+        std::is_same_v<T, bool> || std::is_same_v<T, std::int64_t> || std::is_same_v<T, double>,
+        "get_if<Text> for texts");
+    constexpr Kind wanted = std::is_same_v<T, bool>           ? Kind::boolean
+                            : std::is_same_v<T, std::int64_t> ? Kind::integer
+                                                              : Kind::floating;
+    return kind() == wanted ? std::launder(reinterpret_cast<const T*>(bytes_)) : nullptr;
+  }
+}
+
 }  // namespace orvelle
+
+template <>
+struct std::hash<orvelle::Text> {
+  std::size_t operator()(const orvelle::Text& text) const noexcept {
+    return std::hash<std::string_view>{}(text.view());
+  }
+};

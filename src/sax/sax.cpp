@@ -31,9 +31,8 @@ void check_instance_port(std::string_view text, std::string_view netlist_name) {
 }
 
 void check_instance_port(const Value& text, std::string_view netlist_name) {
-  const auto* s = text.get_if<std::string>();
-  if (!s) reject_instance_port(orvelle::to_json(text), netlist_name);
-  check_instance_port(std::string_view(*s), netlist_name);
+  if (!text.is_string()) reject_instance_port(orvelle::to_json(text), netlist_name);
+  check_instance_port(text.as_string(), netlist_name);
 }
 
 const Map& as_mapping(const Value& v, std::string_view what) {
@@ -69,8 +68,10 @@ Map with_keys_first(Map m, const std::array<std::string_view, N>& keys, const Va
 
 // Normalises in place: the reader's own instances already have their keys in order, and
 // replacing them would reallocate every instance of a large netlist.
-void normalise_instance(Value& instance, const std::string& netlist, const std::string& name) {
-  const auto label = [&] { return "netlist '" + netlist + "': instance '" + name + "'"; };
+void normalise_instance(Value& instance, std::string_view netlist, std::string_view name) {
+  const auto label = [&] {
+    return "netlist '" + std::string(netlist) + "': instance '" + std::string(name) + "'";
+  };
   if (!instance.is_map()) throw std::invalid_argument(label() + " is not a mapping");
   Map& m = instance.as_map();
   const auto component = m.find("component");
@@ -81,12 +82,12 @@ void normalise_instance(Value& instance, const std::string& netlist, const std::
   if (!has_exactly(m, keys)) m = with_keys_first(std::move(m), keys, Map{});
 }
 
-void normalise_netlist(Value& netlist, const std::string& name) {
-  as_mapping(netlist, "netlist '" + name + "'");
+void normalise_netlist(Value& netlist, std::string_view name) {
+  as_mapping(netlist, "netlist '" + std::string(name) + "'");
   Map& out = netlist.as_map();
   if (!has_exactly(out, netlist_keys)) out = with_keys_first(std::move(out), netlist_keys, Map{});
   for (auto key : netlist_keys) {
-    as_mapping(out.at(std::string(key)), "netlist '" + name + "': " + std::string(key));
+    as_mapping(out.at(key), "netlist '" + std::string(name) + "': " + std::string(key));
   }
   Map& instances = out.at("instances").as_map();
   for (auto it = instances.begin(); it != instances.end(); ++it) {

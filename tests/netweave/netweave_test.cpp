@@ -18,7 +18,7 @@ RecursiveNetlist weave(const std::string& text, const Map& settings_keymap = {},
 
 std::vector<std::string> keys(const Map& map) {
   std::vector<std::string> out;
-  for (const auto& [key, value] : map) out.push_back(key);
+  for (const auto& [key, value] : map) out.push_back(key.str());
   return out;
 }
 

@@ -9,7 +9,7 @@ using Words = std::vector<std::string_view>;
 
 std::vector<std::string> keys(const Map& map) {
   std::vector<std::string> out;
-  for (const auto& [key, value] : map) out.push_back(key);
+  for (const auto& [key, value] : map) out.push_back(key.str());
   return out;
 }
 

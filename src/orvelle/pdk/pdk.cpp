@@ -110,7 +110,7 @@ std::vector<std::string> read_ports(const Value& entry, const std::filesystem::p
                                     const std::string& key) {
   if (!entry.is_map()) bad_kit(path, key, "must be a mapping with 'ports'");
   for (const auto& [field, value] : entry.as_map()) {
-    if (field != "ports") bad_kit(path, key + "." + field, "is not known");
+    if (field != "ports") bad_kit(path, key + "." + field.str(), "is not known");
   }
   const auto it = entry.as_map().find("ports");
   if (it == entry.as_map().end()) bad_kit(path, key + ".ports", "is missing");
@@ -119,7 +119,7 @@ std::vector<std::string> read_ports(const Value& entry, const std::filesystem::p
   for (const auto& port : it->second.as_list()) {
     if (!port.is_string() || port.as_string().empty())
       bad_kit(path, key + ".ports", "must be a list of port names");
-    ports.push_back(port.as_string());
+    ports.emplace_back(port.as_string());
   }
   return ports;
 }
@@ -132,7 +132,7 @@ void read_section(const Map& top, std::string_view section, const std::filesyste
   const std::string key(section);
   if (!it->second.is_map()) bad_kit(path, key, "must be a mapping");
   for (const auto& [name, entry] : it->second.as_map()) {
-    add(name, read_ports(entry, path, key + "." + name));
+    add(name.str(), read_ports(entry, path, key + "." + name.str()));
   }
 }
 
@@ -157,7 +157,7 @@ Pdk load_pdk_file(const std::filesystem::path& path) {
   if (!doc.is_map()) bad_kit(path, "", "must be a mapping with 'name', 'models' and 'cells'");
   const Map& top = doc.as_map();
   for (const auto& [key, value] : top) {
-    if (key != "name" && key != "models" && key != "cells") bad_kit(path, key, "is not known");
+    if (key != "name" && key != "models" && key != "cells") bad_kit(path, key.str(), "is not known");
   }
   const auto name = top.find("name");
   if (name == top.end()) bad_kit(path, "name", "is missing");

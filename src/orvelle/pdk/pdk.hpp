@@ -5,6 +5,8 @@
 ///   orvelle::pdk::activate_pdk("acme");
 ///   const auto& kit = orvelle::pdk::get_active_pdk();
 
+#include <tsl/ordered_map.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>

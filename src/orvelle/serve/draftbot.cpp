@@ -302,11 +302,12 @@ class Exchange {
     if (type == fields.end() || !type->second.is_string()) {
       throw ServiceError("the service sent a message without a \"type\": " + excerpt(text));
     }
-    const std::string& kind = type->second.as_string();
+    const std::string_view kind = type->second.as_string();
     const auto text_of = [&fields](std::string_view key) -> std::optional<std::string> {
       const auto found = fields.find(key);
       if (found == fields.end()) return std::nullopt;
-      return found->second.is_string() ? found->second.as_string() : to_json(found->second);
+      return found->second.is_string() ? std::string(found->second.as_string())
+                                        : to_json(found->second);
     };
     if (kind == "progress") {
       progress.show(text_of("message").value_or(""));

@@ -241,7 +241,7 @@ class PortPatcher {
  public:
   explicit PortPatcher(const Map& recursive_netlist) {
     for (const auto& [name, netlist] : recursive_netlist) {
-      Map& renames = renames_[name];
+      Map& renames = renames_[name.str()];
       std::size_t i = 0;
       for (const auto& entry : netlist.as_map().at("ports").as_map()) {
         renames.emplace(get_port({}, i++), entry.first);
@@ -274,7 +274,7 @@ class PortPatcher {
     SubcircuitInstances found;
     for (const auto& [name, instance] : instances) {
       const Value* component = component_of(instance);
-      const auto* text = component ? component->get_if<std::string>() : nullptr;
+      const auto* text = component ? component->get_if<Text>() : nullptr;
       if (text == nullptr) continue;
       if (const auto renames = renames_.find(*text); renames != renames_.end())
         found.emplace(name, &renames->second);

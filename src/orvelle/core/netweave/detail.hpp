@@ -2,6 +2,8 @@
 // The reader's stages, one group per source file. Not installed: tests include it to check
 // each stage on its own.
 
+#include <tsl/ordered_map.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>

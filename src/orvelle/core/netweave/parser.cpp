@@ -31,7 +31,7 @@ bool is_setting(std::string_view word) noexcept {
 std::string mapped_component(const Map& component_map, std::string_view component) {
   const auto found = component_map.find(component);
   if (found == component_map.end()) return std::string(component);
-  if (const auto* name = found->second.get_if<std::string>()) return *name;
+  if (const auto* name = found->second.get_if<Text>()) return name->str();
   throw std::invalid_argument("component_map: the new name for '" + std::string(component) +
                               "' is not a text");
 }

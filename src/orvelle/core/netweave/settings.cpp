@@ -44,10 +44,10 @@ Map map_settings_keys(const Map& settings, const Map& settings_keymap) {
     const auto mapped = settings_keymap.find(entry->first);
     if (mapped == settings_keymap.end()) {
       result.insert_or_assign(entry->first, entry->second);
-    } else if (const auto* name = mapped->second.get_if<std::string>()) {
+    } else if (const auto* name = mapped->second.get_if<Text>()) {
       result.insert_or_assign(*name, entry->second);
     } else {
-      throw std::invalid_argument("settings_keymap: the new name for '" + entry->first +
+      throw std::invalid_argument("settings_keymap: the new name for '" + entry->first.str() +
                                   "' is not a text");
     }
   }
