@@ -87,7 +87,7 @@ TEST(Map, FindsEveryKeyInInsertionOrderAtAnySize) {
   for (const int n : {0, 1, 8, 9, 100, 5000}) {
     Map map;
     const auto key = [](int i) {
-      return (i % 3 ? "k" : "a long key that lives on the heap ") + std::to_string(i);
+      return std::to_string(i) + (i % 3 ? "k" : " is a long key that lives on the heap");
     };
     for (int i = 0; i < n; ++i) EXPECT_TRUE(map.emplace(key(i), i).second);
     ASSERT_EQ(map.size(), static_cast<std::size_t>(n));
@@ -131,6 +131,22 @@ TEST(Map, OverwritesInPlaceAndNamesMissingKeys) {
   map["inner"] = Map{{"x", 1}};
   map = std::move(map.at("inner").as_map());
   EXPECT_EQ(map, (Map{{"x", 1}}));
+}
+
+// Built in bulk, a mapping must equal one built entry by entry, repeated keys included.
+TEST(MapBuilder, MatchesInsertOrAssign) {
+  for (const int n : {0, 3, 8, 9, 2000}) {
+    MapBuilder builder;
+    Map expected;
+    for (int i = 0; i < n; ++i) {
+      const std::string key = std::to_string(i % 7 == 3 ? i / 2 : i) + "k";
+      builder.add(key, i);
+      expected.insert_or_assign(key, i);
+    }
+    const Map built = std::move(builder).finish();
+    ASSERT_EQ(built, expected) << n;
+    for (const auto& [key, value] : expected) ASSERT_EQ(built.at(key), value) << key;
+  }
 }
 
 TEST(FormatFloat, MatchesShortestRepr) {

@@ -170,11 +170,16 @@ Map::value_type* Map::entries() const noexcept {
 }
 
 void Map::reserve(std::size_t n) {
+  grow(n, n > kScanLimit);
+}
+
+// The index is made before the block grows, so a failure leaves the mapping as it was.
+void Map::grow(std::size_t n, bool indexed) {
   const std::size_t capacity = rep_ == nullptr ? 0 : rep_->capacity;
   if (n <= capacity) return;
   if (n > UINT32_MAX - 1) throw std::length_error("mapping too large");
   std::uint64_t* index = nullptr;
-  if (n > kScanLimit) {
+  if (indexed) {
     index = static_cast<std::uint64_t*>(std::calloc(index_capacity(n), sizeof *index));
     if (index == nullptr) throw std::bad_alloc();
   }
@@ -195,6 +200,35 @@ void Map::reserve(std::size_t n) {
       index_insert(index, mask, hash32(rep_->entries()[i].first), i);
   }
   std::free(std::exchange(rep_->index, index));
+}
+
+// Indexes entries added without an index, in order, as insert_or_assign would have: a
+// repeated key gives its value to the first entry of that key and is dropped. Entries only
+// move towards the front, so each is indexed at its final place in one pass.
+void Map::index_merging_repeats() {
+  if (rep_ == nullptr) return;
+  const std::size_t n = rep_->size;
+  const bool indexed = rep_->capacity > kScanLimit;
+  if (indexed) {
+    rep_->index = static_cast<std::uint64_t*>(
+        std::calloc(index_capacity(rep_->capacity), sizeof(std::uint64_t)));
+    if (rep_->index == nullptr) throw std::bad_alloc();
+  }
+  value_type* items = rep_->entries();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    rep_->size = static_cast<std::uint32_t>(kept);  // lookups see the kept entries only
+    if (const std::size_t first = find_index(items[i].first); first != kept) {
+      items[first].second = std::move(items[i].second);
+      std::destroy_at(items + i);
+      continue;
+    }
+    if (kept != i) std::memcpy(static_cast<void*>(items + kept), items + i, sizeof(value_type));
+    rep_->size = static_cast<std::uint32_t>(kept);
+    commit_slot();
+    ++kept;
+  }
+  rep_->size = static_cast<std::uint32_t>(kept);
 }
 
 std::size_t Map::find_index(std::string_view key) const noexcept {
@@ -238,9 +272,12 @@ Value& Map::operator[](std::string_view key) {
   return try_emplace(Text(key)).first.value();
 }
 
-Map::value_type* Map::append_slot() {
+Map::value_type* Map::append_slot(bool indexed) {
   const std::size_t n = size();
-  if (rep_ == nullptr || n == rep_->capacity) reserve(n < 2 ? 2 : n * 2);
+  if (rep_ == nullptr || n == rep_->capacity) {
+    const std::size_t capacity = n < 2 ? 2 : n * 2;
+    grow(capacity, indexed && capacity > kScanLimit);
+  }
   return rep_->entries() + n;
 }
 
@@ -283,6 +320,21 @@ bool operator==(const Map& a, const Map& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
            return x.first == y.first.view() && x.second == y.second;
          });
+}
+
+void MapBuilder::reserve(std::size_t n) {
+  map_.grow(n, false);
+}
+
+void MapBuilder::add(Text key, Value value) {
+  Map::value_type* slot = map_.append_slot(false);
+  new (slot) Map::value_type(std::move(key), std::move(value));
+  ++map_.rep_->size;
+}
+
+Map MapBuilder::finish() && {
+  map_.index_merging_repeats();
+  return std::move(map_);
 }
 
 // ---------------------------------------------------------------- Value

@@ -173,10 +173,30 @@ class Map {
   struct Rep;
   value_type* entries() const noexcept;
   std::size_t find_index(std::string_view key) const noexcept;  // size() when absent
-  value_type* append_slot();    // room for one more entry at the end
-  void commit_slot() noexcept;  // counts and indexes the entry built there
+  void grow(std::size_t n, bool indexed);
+  value_type* append_slot(bool indexed = true);  // room for one more entry at the end
+  void commit_slot() noexcept;                   // counts and indexes the entry built there
+  void index_merging_repeats();
+
+  friend class MapBuilder;
 
   Rep* rep_ = nullptr;
+};
+
+/// Fills a mapping as a run of insert_or_assign calls would, but indexes it once at the end:
+/// the fast way to build a large mapping that nobody looks into while it grows.
+///
+///   orvelle::MapBuilder builder;
+///   for (const auto& [from, to] : pairs) builder.add(from, to);
+///   orvelle::Map connections = std::move(builder).finish();
+class MapBuilder {
+ public:
+  void reserve(std::size_t n);
+  void add(Text key, Value value);
+  Map finish() &&;
+
+ private:
+  Map map_;
 };
 
 class Value {

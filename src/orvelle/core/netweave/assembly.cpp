@@ -40,12 +40,11 @@ struct PortRef {
 };
 
 // The instance ports on one net. Nets with more than two ports are errors, so only the first
-// two are kept inline.
+// two are kept here; any further ones go to a side list, for the message.
 struct Net {
   std::uint32_t count = 0;
   PortRef first{};
   PortRef second{};
-  std::vector<PortRef> more;
 };
 
 struct Child {
@@ -72,7 +71,7 @@ class Assembler {
   Map build() {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
-    nets_.reserve(subckt_.children_ids.size() * 2);
+    nets_.reserve(subckt_.children_ids.size());
     for (const std::int64_t id : subckt_.children_ids) {
       try {
         if (owned_ir_ != nullptr) {
@@ -93,7 +92,7 @@ class Assembler {
     netlist.emplace("connections", connect_nets());
     netlist.emplace("ports", std::move(ports_));
     netlist.emplace("settings", patch_settings(subckt_.settings, settings_keymap_));
-    netlist.emplace("placements", std::move(placements_));
+    netlist.emplace("placements", std::move(placements_).finish());
     return netlist;
   }
 
@@ -115,12 +114,12 @@ class Assembler {
     slot.value() = std::move(instance);
     if (const auto comment = comments_.find(conn.id); comment != comments_.end()) {
       if (auto placement = parse_location_comment(comment->second)) {
-        placements_.insert_or_assign(conn.name, std::move(*placement));
+        placements_.add(conn.name, std::move(*placement));  // the name is new: checked above
       }
     }
     for (std::size_t i = 0; i < conn.ports.size(); ++i) {
       const PortRef ref{child, static_cast<std::uint32_t>(i)};
-      const std::string& net = conn.ports[i];
+      const std::string_view net = conn.ports[i];
       if (external_.contains(net)) {
         ports_.insert_or_assign(net, port_text(ref));
       } else {
@@ -129,10 +128,13 @@ class Assembler {
     }
   }
 
-  // Frees what the netlist no longer needs of a child: its settings and comment were taken.
-  // Its name and nets stay: the nets table and the connections made at the end refer to them.
+  // Frees what the netlist no longer needs of a child: its settings and comment were taken,
+  // and the nets table holds its own copies of the net names. Its name stays: the texts of
+  // its ports are made from it at the end.
   void release(std::int64_t id) {
-    std::get<Conn>(owned_ir_->at(id)).settings = Map{};
+    Conn& conn = std::get<Conn>(owned_ir_->at(id));
+    conn.settings = Map{};
+    conn.ports = {};
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
       comment.value() = std::string{};
     }
@@ -148,40 +150,49 @@ class Assembler {
   }
 
   void add_to_net(std::string_view name, PortRef ref) {
-    Net& net = nets_[name];
+    auto found = nets_.find(name);
+    if (found == nets_.end()) found = nets_.emplace(Text(name), Net{}).first;
+    Net& net = found.value();
     if (net.count == 0) {
       net.first = ref;
     } else if (net.count == 1) {
       net.second = ref;
     } else {
-      net.more.push_back(ref);
+      crowded_.emplace_back(static_cast<std::uint32_t>(found - nets_.begin()), ref);
     }
     ++net.count;
   }
 
   Map connect_nets() {
-    Map connections;
+    MapBuilder connections;  // each instance port is on one net: keys are unique
     connections.reserve(nets_.size() / 2 + 1);
-    for (const auto& [name, net] : nets_) {
+    for (auto it = nets_.begin(); it != nets_.end(); ++it) {
+      const Net& net = it->second;
       if (net.count == 1) {
-        ports_.insert_or_assign(std::string(name), port_text(net.first));
+        ports_.insert_or_assign(it->first, port_text(net.first));
       } else if (net.count == 2) {
-        connections.insert_or_assign(port_text(net.first), port_text(net.second));
+        connections.add(port_text(net.first), port_text(net.second));
       } else {
-        throw overcrowded(name, net);
+        throw overcrowded(it - nets_.begin());
       }
     }
-    return connections;
+    return std::move(connections).finish();
   }
 
-  ParseError overcrowded(std::string_view name, const Net& net) const {
+  ParseError overcrowded(std::ptrdiff_t position) const {
+    const auto& [name, net] = *(nets_.begin() + position);
     std::string list =
         "[" + printed_text(port_text(net.first)) + ", " + printed_text(port_text(net.second));
-    for (const PortRef ref : net.more) list += ", " + printed_text(port_text(ref));
+    std::int64_t third_id = 0;
+    for (const auto& [net_position, ref] : crowded_) {
+      if (net_position != position) continue;
+      if (third_id == 0) third_id = children_[ref.child].conn->id;
+      list += ", " + printed_text(port_text(ref));
+    }
     list += "]";
-    ParseError error("Net '" + std::string(name) + "' is connected to more than two ports: " +
-                     list + ". This is currently not supported.");
-    return located(std::move(error), children_[net.more.front().child].conn->id);
+    ParseError error("Net '" + name.str() + "' is connected to more than two ports: " + list +
+                     ". This is currently not supported.");
+    return located(std::move(error), third_id);
   }
 
   std::string port_text(PortRef ref) const {
@@ -216,13 +227,13 @@ class Assembler {
   std::string last_component_;
   SharedPortNames last_ports_;
   // Entries in one reserved vector: tsl's default deque allocates block after block.
-  tsl::ordered_map<std::string_view, Net, std::hash<std::string_view>, std::equal_to<>,
-                   std::allocator<std::pair<std::string_view, Net>>,
-                   std::vector<std::pair<std::string_view, Net>>>
+  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
+                   std::vector<std::pair<Text, Net>>>
       nets_;
+  std::vector<std::pair<std::uint32_t, PortRef>> crowded_;  // (net position, third+ port)
   Map instances_;
   Map ports_;
-  Map placements_;
+  MapBuilder placements_;
 };
 
 // Positional name ("o1", "o2", ...) -> external port name, per subcircuit.
@@ -290,13 +301,13 @@ class PortPatcher {
         it.value() = std::move(*text);
     }
     if (!keys_change) return;
-    Map renamed_keys;
+    MapBuilder renamed_keys;  // merges keys that a rename makes equal, as assignment would
     renamed_keys.reserve(connections.size());
     for (auto it = connections.begin(); it != connections.end(); ++it) {
       auto key = translated(subcircuits, it->first);
-      renamed_keys.insert_or_assign(key ? std::move(*key) : it->first, std::move(it.value()));
+      renamed_keys.add(key ? Text(*key) : it->first, std::move(it.value()));
     }
-    connections = std::move(renamed_keys);
+    connections = std::move(renamed_keys).finish();
   }
 
   static const Value* component_of(const Value& instance) {
