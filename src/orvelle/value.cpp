@@ -87,19 +87,6 @@ std::ostream& operator<<(std::ostream& out, const Text& text) {
 
 // ---------------------------------------------------------------- Map
 
-// Entries are relocated with memcpy/realloc: a Text and a Value hold no pointer into
-// themselves, so moving their bytes moves them.
-struct Map::Rep {
-  std::uint32_t size;
-  std::uint32_t capacity;
-  // Open-addressing index, null while the mapping is small enough to scan. A slot holds the
-  // key's 32-bit hash above the entry's position + 1 (0: empty), so the index can be rebuilt
-  // and most misses rejected without touching the entries.
-  std::uint64_t* index;
-
-  value_type* entries() noexcept { return reinterpret_cast<value_type*>(this + 1); }
-};
-
 namespace {
 
 constexpr std::size_t kScanLimit = 8;  // mappings of up to this capacity have no index
@@ -121,6 +108,37 @@ void index_insert(std::uint64_t* index, std::size_t mask, std::uint32_t hash,
 
 }  // namespace
 
+// One block: this header, the entries, then (past kScanLimit) an open-addressing index. A
+// slot holds the key's 32-bit hash above the entry's position + 1 (0: empty), so most misses
+// are rejected without touching the entries. Entries are relocated with realloc: a Text and
+// a Value hold no pointer into themselves, so moving their bytes moves them.
+struct Map::Rep {
+  std::uint32_t size;
+  std::uint32_t capacity : 31;
+  std::uint32_t indexed : 1;  // clear only while a MapBuilder fills the block
+
+  static std::size_t bytes(std::size_t capacity, bool indexed) noexcept {
+    return sizeof(Rep) + capacity * sizeof(value_type) +
+           (indexed ? index_capacity(capacity) * sizeof(std::uint64_t) : 0);
+  }
+  value_type* entries() noexcept { return reinterpret_cast<value_type*>(this + 1); }
+  std::uint64_t* index() noexcept {
+    return indexed ? reinterpret_cast<std::uint64_t*>(entries() + capacity) : nullptr;
+  }
+  std::size_t mask() const noexcept { return index_capacity(capacity) - 1; }
+
+  // Indexes entries [from, size); the index must hold exactly the ones before.
+  void index_from(std::size_t from) noexcept {
+    for (std::size_t i = from; i < size; ++i)
+      index_insert(index(), mask(), hash32(entries()[i].first), i);
+  }
+  void reindex() noexcept {
+    std::memset(index(), 0, index_capacity(capacity) * sizeof(std::uint64_t));
+    index_from(0);
+  }
+};
+static_assert(sizeof(Map::value_type) == 32);
+
 Map::Map(std::initializer_list<value_type> entries) {
   reserve(entries.size());
   for (const auto& [key, value] : entries) try_emplace(key, value);
@@ -129,12 +147,8 @@ Map::Map(std::initializer_list<value_type> entries) {
 Map::Map(const Map& other) {
   reserve(other.size());
   for (const auto& [key, value] : other) {
-    value_type* slot = rep_->entries() + rep_->size;
-    new (slot) value_type(key, value);
-    if (rep_->index) {
-      index_insert(rep_->index, index_capacity(rep_->capacity) - 1, hash32(key), rep_->size);
-    }
-    ++rep_->size;
+    new (rep_->entries() + rep_->size) value_type(key, value);
+    commit_slot();
   }
 }
 
@@ -157,7 +171,6 @@ Map::~Map() {
 void Map::clear() noexcept {
   if (rep_ == nullptr) return;
   std::destroy_n(rep_->entries(), rep_->size);
-  std::free(rep_->index);
   std::free(std::exchange(rep_, nullptr));
 }
 
@@ -173,33 +186,17 @@ void Map::reserve(std::size_t n) {
   grow(n, n > kScanLimit);
 }
 
-// The index is made before the block grows, so a failure leaves the mapping as it was.
+// A failed realloc leaves the block as it was, so a failure leaves the mapping intact.
 void Map::grow(std::size_t n, bool indexed) {
-  const std::size_t capacity = rep_ == nullptr ? 0 : rep_->capacity;
-  if (n <= capacity) return;
-  if (n > UINT32_MAX - 1) throw std::length_error("mapping too large");
-  std::uint64_t* index = nullptr;
-  if (indexed) {
-    index = static_cast<std::uint64_t*>(std::calloc(index_capacity(n), sizeof *index));
-    if (index == nullptr) throw std::bad_alloc();
-  }
-  Rep* grown = static_cast<Rep*>(std::realloc(rep_, sizeof(Rep) + n * sizeof(value_type)));
-  if (grown == nullptr) {
-    std::free(index);
-    throw std::bad_alloc();
-  }
-  if (rep_ == nullptr) {
-    grown->size = 0;
-    grown->index = nullptr;
-  }
+  if (n <= (rep_ == nullptr ? 0 : rep_->capacity)) return;
+  if (n >= (std::size_t{1} << 31)) throw std::length_error("mapping too large");
+  Rep* grown = static_cast<Rep*>(std::realloc(rep_, Rep::bytes(n, indexed)));
+  if (grown == nullptr) throw std::bad_alloc();
+  if (rep_ == nullptr) grown->size = 0;
   rep_ = grown;
-  rep_->capacity = static_cast<std::uint32_t>(n);
-  if (index != nullptr) {
-    const std::size_t mask = index_capacity(n) - 1;
-    for (std::size_t i = 0; i < rep_->size; ++i)
-      index_insert(index, mask, hash32(rep_->entries()[i].first), i);
-  }
-  std::free(std::exchange(rep_->index, index));
+  rep_->capacity = static_cast<std::uint32_t>(n) & 0x7FFFFFFF;
+  rep_->indexed = indexed;
+  if (indexed) rep_->reindex();
 }
 
 // Indexes entries added without an index, in order, as insert_or_assign would have: a
@@ -208,11 +205,13 @@ void Map::grow(std::size_t n, bool indexed) {
 void Map::index_merging_repeats() {
   if (rep_ == nullptr) return;
   const std::size_t n = rep_->size;
-  const bool indexed = rep_->capacity > kScanLimit;
-  if (indexed) {
-    rep_->index = static_cast<std::uint64_t*>(
-        std::calloc(index_capacity(rep_->capacity), sizeof(std::uint64_t)));
-    if (rep_->index == nullptr) throw std::bad_alloc();
+  if (rep_->capacity > kScanLimit) {
+    Rep* indexed = static_cast<Rep*>(std::realloc(rep_, Rep::bytes(rep_->capacity, true)));
+    if (indexed == nullptr) throw std::bad_alloc();
+    rep_ = indexed;
+    rep_->indexed = true;
+    rep_->size = 0;
+    rep_->reindex();
   }
   value_type* items = rep_->entries();
   std::size_t kept = 0;
@@ -224,7 +223,6 @@ void Map::index_merging_repeats() {
       continue;
     }
     if (kept != i) std::memcpy(static_cast<void*>(items + kept), items + i, sizeof(value_type));
-    rep_->size = static_cast<std::uint32_t>(kept);
     commit_slot();
     ++kept;
   }
@@ -234,16 +232,17 @@ void Map::index_merging_repeats() {
 std::size_t Map::find_index(std::string_view key) const noexcept {
   if (rep_ == nullptr) return 0;
   const value_type* items = rep_->entries();
-  if (rep_->index == nullptr) {
+  const std::uint64_t* index = rep_->index();
+  if (index == nullptr) {
     for (std::size_t i = 0; i < rep_->size; ++i) {
       if (items[i].first == key) return i;
     }
     return rep_->size;
   }
   const std::uint32_t hash = hash32(key);
-  const std::size_t mask = index_capacity(rep_->capacity) - 1;
+  const std::size_t mask = rep_->mask();
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const std::uint64_t slot = rep_->index[i];
+    const std::uint64_t slot = index[i];
     if (slot == 0) return rep_->size;
     const std::size_t position = (slot & UINT32_MAX) - 1;
     if ((slot >> 32) == hash && items[position].first == key) return position;
@@ -282,11 +281,8 @@ Map::value_type* Map::append_slot(bool indexed) {
 }
 
 void Map::commit_slot() noexcept {
-  if (rep_->index != nullptr) {
-    index_insert(rep_->index, index_capacity(rep_->capacity) - 1,
-                 hash32(rep_->entries()[rep_->size].first), rep_->size);
-  }
   ++rep_->size;
+  if (rep_->indexed) rep_->index_from(rep_->size - 1);
 }
 
 std::pair<Map::iterator, bool> Map::emplace(Text key, Value value) {
@@ -307,12 +303,7 @@ std::size_t Map::erase(std::string_view key) {
   std::destroy_at(items + i);
   std::memmove(static_cast<void*>(items + i), items + i + 1, (n - i - 1) * sizeof(value_type));
   --rep_->size;
-  if (rep_->index != nullptr) {
-    const std::size_t mask = index_capacity(rep_->capacity) - 1;
-    std::memset(rep_->index, 0, (mask + 1) * sizeof *rep_->index);
-    for (std::size_t k = 0; k < rep_->size; ++k)
-      index_insert(rep_->index, mask, hash32(items[k].first), k);
-  }
+  if (rep_->indexed) rep_->reindex();
   return 1;
 }
 

@@ -134,9 +134,9 @@ class Assembler {
   void release(std::int64_t id) {
     Conn& conn = std::get<Conn>(owned_ir_->at(id));
     conn.settings = Map{};
-    conn.ports = {};
+    std::vector<std::string>().swap(conn.ports);  // assigning {} would keep the capacity
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
-      comment.value() = std::string{};
+      std::string().swap(comment.value());
     }
   }
 
