@@ -49,7 +49,7 @@ struct Net {
 
 struct Child {
   const Conn* conn;
-  SharedPortNames ports;
+  const PortNames* ports;  // kept alive by the assembler's `port_lists_`
 };
 
 class Assembler {
@@ -100,7 +100,7 @@ class Assembler {
   // `settings` are the child's own, copied or taken from the IR.
   void add_child(const Conn& conn, Map settings) {
     const auto child = static_cast<std::uint32_t>(children_.size());
-    children_.push_back(Child{&conn, ports_of(conn.component)});
+    children_.push_back(Child{&conn, ports_of(conn.component).get()});
     // One lookup both refuses a repeated name and places the new instance.
     auto [slot, fresh] = instances_.try_emplace(conn.name);
     if (!fresh) {
@@ -136,7 +136,7 @@ class Assembler {
     conn.settings = Map{};
     std::vector<std::string>().swap(conn.ports);  // assigning {} would keep the capacity
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
-      std::string().swap(comment.value());
+      comment.value() = Text();
     }
   }
 
@@ -145,6 +145,7 @@ class Assembler {
     if (!last_ports_ || component != last_component_) {
       last_ports_ = get_ports(component);
       last_component_ = component;
+      port_lists_.insert(last_ports_);
     }
     return last_ports_;
   }
@@ -226,6 +227,7 @@ class Assembler {
   std::vector<Child> children_;
   std::string last_component_;
   SharedPortNames last_ports_;
+  std::unordered_set<SharedPortNames> port_lists_;  // every list a child points into
   // Entries in one reserved vector: tsl's default deque allocates block after block.
   tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
                    std::vector<std::pair<Text, Net>>>

@@ -133,7 +133,7 @@ using Record = std::variant<Subckt, Conn>;
 /// Line id -> record, in the order the records were completed.
 using Ir = tsl::ordered_map<std::int64_t, Record>;
 /// Line id -> comment split off that line.
-using Comments = tsl::ordered_map<std::int64_t, std::string>;
+using Comments = tsl::ordered_map<std::int64_t, Text>;
 /// Source line of each line id (index id - 1), so late errors still point at the input.
 using SourceLines = std::vector<std::size_t>;
 
