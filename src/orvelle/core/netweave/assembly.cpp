@@ -71,6 +71,7 @@ class Assembler {
   Map build() {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
+    placements_.reserve(subckt_.children_ids.size());
     nets_.reserve(subckt_.children_ids.size());
     for (const std::int64_t id : subckt_.children_ids) {
       try {
