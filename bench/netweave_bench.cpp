@@ -7,6 +7,7 @@
 #include <map>
 
 #include "netlist_generator.hpp"
+#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
 
 namespace {
@@ -40,6 +41,16 @@ void BM_Netweave(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
 }
 
+// The first stage alone, text already in memory: lines, words and settings to the IR.
+void BM_TextToIr(benchmark::State& state) {
+  const std::string text =
+      orvelle::bench::generate_netlist(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(orvelle::detail::netweave_text_into_ir(text));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
 void BM_ToJson(benchmark::State& state) {
   const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -61,6 +72,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Netweave)->Apply(sizes);
+BENCHMARK(BM_TextToIr)->Apply(sizes);
 BENCHMARK(BM_ToJson)->Apply(sizes);
 BENCHMARK(BM_ToYaml)->Apply(sizes);
 
