@@ -95,6 +95,72 @@ TEST(IterRelevantLines, CleansTheWholeText) {
   EXPECT_EQ(collect(*iter_relevant_lines("")), Texts{});
 }
 
+// Texts made of pieces that stress the line reader: every line boundary, Unicode and control
+// blanks, "+" continuations, quotes, and truncated multi-byte sequences.
+std::vector<std::string> varied_texts(std::size_t count) {
+  static const std::vector<std::string> pieces = {"a",
+                                                  "X1 n1 n2",
+                                                  "w=1",
+                                                  " ",
+                                                  "  ",
+                                                  "\t",
+                                                  "\xc2\xa0",
+                                                  "\xe3\x80\x80",
+                                                  "\xe2\x80\x83",
+                                                  "\x1f",
+                                                  "\n",
+                                                  "\r",
+                                                  "\r\n",
+                                                  "\v",
+                                                  "\f",
+                                                  "\x1c",
+                                                  "\x1d",
+                                                  "\x1e",
+                                                  "\xc2\x85",
+                                                  "\xe2\x80\xa8",
+                                                  "\xe2\x80\xa9",
+                                                  "+",
+                                                  "+ ",
+                                                  "\n+",
+                                                  "\n+ b",
+                                                  "'",
+                                                  "\"",
+                                                  "$ c",
+                                                  "* d",
+                                                  "\xc2",
+                                                  "\xe2\x80",
+                                                  "\xc3\xa0",
+                                                  "\n\n",
+                                                  "\r\n+\t"};
+  std::vector<std::string> texts;
+  std::uint32_t state = 12345;
+  const auto random = [&state](std::uint32_t bound) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % bound;
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string text;
+    for (std::uint32_t n = random(40); n > 0; --n) text += pieces[random(pieces.size())];
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+std::vector<std::pair<std::string, std::size_t>> numbered(LineStream& lines) {
+  std::vector<std::pair<std::string, std::size_t>> out;
+  while (auto line = lines.next()) out.emplace_back(line->text, line->source_line);
+  return out;
+}
+
+TEST(IterRelevantLines, MatchesTheChainOfStagesOnVariedTexts) {
+  const LineStage stages =
+      chain({strip_lines, join_continuations, standardize_spaces, strip_lines, filter_empty});
+  for (const std::string& text : varied_texts(5000)) {
+    ASSERT_EQ(numbered(*iter_relevant_lines(text)), numbered(*stages(split_lines(text))))
+        << ::testing::PrintToString(text);
+  }
+}
+
 TEST(SplitComments, DollarWinsOverAnEarlierStar) {
   using Pair = std::pair<std::string_view, std::string_view>;
   EXPECT_EQ(split_comments("a * b $ c"), (Pair{"a * b ", "$ c"}));

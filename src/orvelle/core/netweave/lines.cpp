@@ -77,11 +77,12 @@ constexpr std::array<bool, 256> kBoundaryStart = [] {
   return table;
 }();
 
-class SplitLines final : public LineStream {
+// Cuts a text into physical lines; shared by split_lines and the fused relevant-line reader.
+class LineCursor {
  public:
-  explicit SplitLines(std::string_view content) : content_(content) {}
+  explicit LineCursor(std::string_view content) : content_(content) {}
 
-  std::optional<Line> next() override {
+  std::optional<Line> next() noexcept {
     if (pos_ >= content_.size()) return std::nullopt;
     const std::size_t begin = pos_;
     const std::size_t line = source_line_;
@@ -101,7 +102,7 @@ class SplitLines final : public LineStream {
 
  private:
   // Length of the boundary at `i` (0 when there is none), counting source lines on the way.
-  std::size_t boundary_length(std::size_t i) {
+  std::size_t boundary_length(std::size_t i) noexcept {
     const unsigned char c = byte_at(content_, i);
     if (c == '\n') return ++source_line_, 1;
     if (c == '\r') {
@@ -119,6 +120,15 @@ class SplitLines final : public LineStream {
   std::string_view content_;
   std::size_t pos_ = 0;
   std::size_t source_line_ = 1;
+};
+
+class SplitLines final : public LineStream {
+ public:
+  explicit SplitLines(std::string_view content) : cursor_(content) {}
+  std::optional<Line> next() override { return cursor_.next(); }
+
+ private:
+  LineCursor cursor_;
 };
 
 class OwnedLines final : public LineStream {
@@ -216,6 +226,73 @@ bool spaces_standard(std::string_view text) noexcept {
   return true;
 }
 
+// Appends `text` with every white-space run made one blank. `in_run` carries the state from
+// one piece to the next, so pieces appended in turn read as their concatenation.
+void append_standardized(std::string& out, std::string_view text, bool& in_run) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = whitespace_at(text, i);
+    if (n == 0) {
+      out += text[i++];
+      in_run = false;
+      continue;
+    }
+    if (!in_run) out += ' ';
+    in_run = true;
+    i += n;
+  }
+}
+
+// strip_lines, join_continuations, standardize_spaces, strip_lines and filter_empty in one
+// pass: a statement on one physical line with its blanks already single (nearly every line)
+// is handed out as a view of the text, without a copy.
+class RelevantLines final : public LineStream {
+ public:
+  explicit RelevantLines(std::string_view content) : cursor_(content) { pull(); }
+
+  std::optional<Line> next() override {
+    while (ahead_) {
+      const Line current = *ahead_;
+      pull();
+      const std::string_view text =
+          continues() ? join_from(current.text) : standardized(current.text);
+      if (!text.empty()) return Line{text, current.source_line};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  void pull() {
+    ahead_ = cursor_.next();
+    if (ahead_) ahead_->text = strip(ahead_->text);
+  }
+
+  bool continues() const noexcept { return ahead_ && ahead_->text.starts_with('+'); }
+
+  std::string_view standardized(std::string_view text) {
+    if (spaces_standard(text)) return text;
+    buffer_.clear();
+    bool in_run = false;
+    append_standardized(buffer_, text, in_run);
+    return strip(buffer_);
+  }
+
+  std::string_view join_from(std::string_view first) {
+    buffer_.clear();
+    bool in_run = false;
+    append_standardized(buffer_, first, in_run);
+    while (continues()) {
+      append_standardized(buffer_, " ", in_run);
+      append_standardized(buffer_, strip(ahead_->text.substr(1)), in_run);
+      pull();
+    }
+    return strip(buffer_);
+  }
+
+  LineCursor cursor_;
+  std::optional<Line> ahead_;  // the next physical line, stripped
+  std::string buffer_;
+};
+
 }  // namespace
 
 LineStreamPtr split_lines(std::string_view content) {
@@ -242,17 +319,7 @@ LineStreamPtr standardize_spaces(LineStreamPtr lines) {
     if (spaces_standard(line.text)) return line;
     buffer.clear();
     bool in_run = false;
-    for (std::size_t i = 0; i < line.text.size();) {
-      const std::size_t n = whitespace_at(line.text, i);
-      if (n == 0) {
-        buffer += line.text[i++];
-        in_run = false;
-        continue;
-      }
-      if (!in_run) buffer += ' ';
-      in_run = true;
-      i += n;
-    }
+    append_standardized(buffer, line.text, in_run);
     line.text = buffer;
     return line;
   });
@@ -281,9 +348,7 @@ LineStage chain(std::vector<LineStage> stages) {
 }
 
 LineStreamPtr iter_relevant_lines(std::string_view content) {
-  static const LineStage relevant =
-      chain({strip_lines, join_continuations, standardize_spaces, strip_lines, filter_empty});
-  return relevant(split_lines(content));
+  return std::make_unique<RelevantLines>(content);
 }
 
 namespace {
