@@ -69,15 +69,26 @@ std::string_view strip(std::string_view text) noexcept {
 
 namespace {
 
-// Bytes that may start a line boundary: LF, VT, FF, CR, FS, GS, RS, and the lead bytes of
-// NEL (C2 85) and LS/PS (E2 80 A8/A9).
-constexpr std::array<bool, 256> kBoundaryStart = [] {
-  std::array<bool, 256> table{};
-  for (unsigned char c : {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0xC2, 0xE2}) table[c] = true;
+// What the line cutter needs to know of a byte: printable ASCII, a blank, a byte that may
+// start a line boundary (LF, VT, FF, CR, FS, GS, RS, and the lead bytes of NEL C2 85 and
+// LS/PS E2 80 A8/A9), or any other byte (control, white space or not ASCII).
+enum ByteKind : std::uint8_t { kPrintable, kBlank, kBoundaryStart, kOther };
+
+constexpr std::array<ByteKind, 256> kByteKinds = [] {
+  std::array<ByteKind, 256> table{};
+  for (std::size_t c = 0; c < table.size(); ++c) {
+    table[c] = c > 0x20 && c < 0x7F ? kPrintable : kOther;
+  }
+  table[' '] = kBlank;
+  for (unsigned char c : {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0xC2, 0xE2}) {
+    table[c] = kBoundaryStart;
+  }
   return table;
 }();
 
 // Cuts a text into physical lines; shared by split_lines and the fused relevant-line reader.
+// On the way it notes whether the line is plain: printable ASCII and single blanks only, so
+// that stripping and standardizing it come down to trimming one blank at either end.
 class LineCursor {
  public:
   explicit LineCursor(std::string_view content) : content_(content) {}
@@ -86,8 +97,20 @@ class LineCursor {
     if (pos_ >= content_.size()) return std::nullopt;
     const std::size_t begin = pos_;
     const std::size_t line = source_line_;
-    while (pos_ < content_.size()) {
-      if (kBoundaryStart[byte_at(content_, pos_)]) {
+    plain_ = true;
+    bool after_blank = false;
+    for (; pos_ < content_.size(); ++pos_) {
+      const ByteKind kind = kByteKinds[byte_at(content_, pos_)];
+      if (kind == kPrintable) {
+        after_blank = false;
+        continue;
+      }
+      if (kind == kBlank) {
+        plain_ = plain_ && !after_blank;
+        after_blank = true;
+        continue;
+      }
+      if (kind == kBoundaryStart) {
         const std::size_t length = boundary_length(pos_);
         if (length != 0) {
           Line out{content_.substr(begin, pos_ - begin), line};
@@ -95,10 +118,13 @@ class LineCursor {
           return out;
         }
       }
-      ++pos_;
+      plain_ = false;
     }
     return Line{content_.substr(begin), line};
   }
+
+  /// Whether the line last handed out is plain.
+  bool plain() const noexcept { return plain_; }
 
  private:
   // Length of the boundary at `i` (0 when there is none), counting source lines on the way.
@@ -120,6 +146,7 @@ class LineCursor {
   std::string_view content_;
   std::size_t pos_ = 0;
   std::size_t source_line_ = 1;
+  bool plain_ = true;
 };
 
 class SplitLines final : public LineStream {
@@ -230,15 +257,17 @@ bool spaces_standard(std::string_view text) noexcept {
 // one piece to the next, so pieces appended in turn read as their concatenation.
 void append_standardized(std::string& out, std::string_view text, bool& in_run) {
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = whitespace_at(text, i);
-    if (n == 0) {
-      out += text[i++];
-      in_run = false;
+    if (const std::size_t n = whitespace_at(text, i); n != 0) {
+      if (!in_run) out += ' ';
+      in_run = true;
+      i += n;
       continue;
     }
-    if (!in_run) out += ' ';
-    in_run = true;
-    i += n;
+    std::size_t end = i + 1;
+    while (end < text.size() && whitespace_at(text, end) == 0) ++end;
+    out.append(text.substr(i, end - i));
+    in_run = false;
+    i = end;
   }
 }
 
@@ -252,9 +281,10 @@ class RelevantLines final : public LineStream {
   std::optional<Line> next() override {
     while (ahead_) {
       const Line current = *ahead_;
+      const bool plain = ahead_plain_;
       pull();
       const std::string_view text =
-          continues() ? join_from(current.text) : standardized(current.text);
+          continues() ? join_from(current.text) : standardized(current.text, plain);
       if (!text.empty()) return Line{text, current.source_line};
     }
     return std::nullopt;
@@ -263,13 +293,20 @@ class RelevantLines final : public LineStream {
  private:
   void pull() {
     ahead_ = cursor_.next();
-    if (ahead_) ahead_->text = strip(ahead_->text);
+    ahead_plain_ = cursor_.plain();
+    if (ahead_) ahead_->text = ahead_plain_ ? trim_blank(ahead_->text) : strip(ahead_->text);
+  }
+
+  static std::string_view trim_blank(std::string_view text) noexcept {
+    if (text.starts_with(' ')) text.remove_prefix(1);
+    if (text.ends_with(' ')) text.remove_suffix(1);
+    return text;
   }
 
   bool continues() const noexcept { return ahead_ && ahead_->text.starts_with('+'); }
 
-  std::string_view standardized(std::string_view text) {
-    if (spaces_standard(text)) return text;
+  std::string_view standardized(std::string_view text, bool plain) {
+    if (plain || spaces_standard(text)) return text;
     buffer_.clear();
     bool in_run = false;
     append_standardized(buffer_, text, in_run);
@@ -290,6 +327,7 @@ class RelevantLines final : public LineStream {
 
   LineCursor cursor_;
   std::optional<Line> ahead_;  // the next physical line, stripped
+  bool ahead_plain_ = false;
   std::string buffer_;
 };
 
@@ -368,20 +406,24 @@ struct QuoteMode {
   bool quoted() const noexcept { return open != 0; }
 };
 
-std::size_t find_unquoted(std::string_view line, char marker) noexcept {
+// The first unquoted "$", else the first unquoted "*", found in one pass.
+std::size_t comment_start(std::string_view line) noexcept {
   QuoteMode mode;
+  std::size_t star = std::string_view::npos;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    mode.see(line[i]);
-    if (line[i] == marker && !mode.quoted()) return i;
+    const char c = line[i];
+    mode.see(c);
+    if (mode.quoted()) continue;
+    if (c == '$') return i;
+    if (c == '*' && star == std::string_view::npos) star = i;
   }
-  return std::string_view::npos;
+  return star;
 }
 
 }  // namespace
 
 std::pair<std::string_view, std::string_view> split_comments(std::string_view line) noexcept {
-  std::size_t at = find_unquoted(line, '$');
-  if (at == std::string_view::npos) at = find_unquoted(line, '*');
+  const std::size_t at = comment_start(line);
   if (at == std::string_view::npos) return {line, {}};
   return {line.substr(0, at), line.substr(at)};
 }
