@@ -138,6 +138,11 @@ std::vector<std::string> varied_texts(std::size_t count) {
     state = state * 1664525u + 1013904223u;
     return (state >> 8) % bound;
   };
+  // Doubled and single blanks at every offset, as the reader looks at eight bytes at a time.
+  for (std::size_t k = 0; k < 20; ++k) {
+    const std::string word(k, 'w');
+    texts.push_back(word + "  x y\n" + word + " z\t\n" + word + "\xc2\xa0 v\n+ " + word + "  u");
+  }
   for (std::size_t i = 0; i < count; ++i) {
     std::string text;
     for (std::uint32_t n = random(40); n > 0; --n) text += pieces[random(pieces.size())];

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include "orvelle/core/netweave/detail.hpp"
 
@@ -99,26 +102,23 @@ class LineCursor {
     const std::size_t line = source_line_;
     plain_ = true;
     bool after_blank = false;
-    for (; pos_ < content_.size(); ++pos_) {
+    while (pos_ < content_.size()) {
+      if (content_.size() - pos_ >= 8) {
+        const std::size_t skipped = skip_plain_bytes(after_blank);
+        pos_ += skipped;
+        if (skipped == 8) continue;
+      }
       const ByteKind kind = kByteKinds[byte_at(content_, pos_)];
-      if (kind == kPrintable) {
-        after_blank = false;
-        continue;
-      }
-      if (kind == kBlank) {
-        plain_ = plain_ && !after_blank;
-        after_blank = true;
-        continue;
-      }
       if (kind == kBoundaryStart) {
-        const std::size_t length = boundary_length(pos_);
-        if (length != 0) {
+        if (const std::size_t length = boundary_length(pos_); length != 0) {
           Line out{content_.substr(begin, pos_ - begin), line};
           pos_ += length;
           return out;
         }
       }
-      plain_ = false;
+      plain_ = plain_ && (kind == kPrintable || (kind == kBlank && !after_blank));
+      after_blank = kind == kBlank;
+      ++pos_;
     }
     return Line{content_.substr(begin), line};
   }
@@ -127,6 +127,26 @@ class LineCursor {
   bool plain() const noexcept { return plain_; }
 
  private:
+  // How many of the eight bytes at pos_ are printable ASCII or blanks, before the first that
+  // is neither; notes doubled blanks on the way. Eight bytes at a time, as most are plain.
+  std::size_t skip_plain_bytes(bool& after_blank) noexcept {
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    std::uint64_t x = 0;
+    std::memcpy(&x, content_.data() + pos_, sizeof x);
+    // Below 0x20 or above 0x7E; a false mark can only follow a true one, so the lowest is exact.
+    const std::uint64_t special = (((x - 0x20 * ones) & ~x) | (x + ones) | x) & highs;
+    const std::size_t count = special == 0 ? 8 : std::countr_zero(special) / 8;
+    if (count == 0) return 0;
+    const std::uint64_t y = x ^ (0x20 * ones);
+    std::uint64_t blanks = ~(((y & ~highs) + ~highs) | y | ~highs);
+    if (count < 8) blanks &= (std::uint64_t{1} << (8 * count)) - 1;
+    if ((blanks & (blanks >> 8)) != 0 || (after_blank && (blanks & 0x80) != 0)) plain_ = false;
+    after_blank = ((blanks >> (8 * count - 1)) & 1) != 0;
+    return count;
+  }
+
   // Length of the boundary at `i` (0 when there is none), counting source lines on the way.
   std::size_t boundary_length(std::size_t i) noexcept {
     const unsigned char c = byte_at(content_, i);
