@@ -304,7 +304,7 @@ class RelevantLines final : public LineStream {
       const bool plain = ahead_plain_;
       pull();
       const std::string_view text =
-          continues() ? join_from(current.text) : standardized(current.text, plain);
+          continues() ? join_from(current.text, plain) : standardized(current.text, plain);
       if (!text.empty()) return Line{text, current.source_line};
     }
     return std::nullopt;
@@ -333,16 +333,26 @@ class RelevantLines final : public LineStream {
     return strip(buffer_);
   }
 
-  std::string_view join_from(std::string_view first) {
+  std::string_view join_from(std::string_view first, bool plain) {
     buffer_.clear();
     bool in_run = false;
-    append_standardized(buffer_, first, in_run);
+    append_piece(first, plain, in_run);
     while (continues()) {
-      append_standardized(buffer_, " ", in_run);
-      append_standardized(buffer_, strip(ahead_->text.substr(1)), in_run);
+      if (!in_run) buffer_ += ' ';
+      in_run = true;
+      const std::string_view rest = ahead_->text.substr(1);
+      append_piece(ahead_plain_ ? trim_blank(rest) : strip(rest), ahead_plain_, in_run);
       pull();
     }
     return strip(buffer_);
+  }
+
+  // Appends a stripped piece of a line; a plain one is already standard and goes in whole.
+  void append_piece(std::string_view piece, bool plain, bool& in_run) {
+    if (!plain) return append_standardized(buffer_, piece, in_run);
+    if (piece.empty()) return;
+    buffer_.append(piece);
+    in_run = false;
   }
 
   LineCursor cursor_;
