@@ -182,6 +182,20 @@ TEST(SplitComments, MarkersInsideQuotesStartNoComment) {
   EXPECT_EQ(split_comments("w='open $ to the end"), (Pair{"w='open $ to the end", ""}));
 }
 
+TEST(SplitCommentsAndWords, FindMarkersAtEveryOffset) {
+  using Pair = std::pair<std::string_view, std::string_view>;
+  using Words = std::vector<std::string_view>;
+  for (std::size_t k = 0; k < 20; ++k) {
+    const std::string word(k, 'a');
+    const std::string statement = word + " w='x $ y' s=\"p * q\" n ";
+    const std::string dollar = statement + "* r $ c";
+    EXPECT_EQ(split_comments(dollar), (Pair{statement + "* r ", "$ c"})) << k;
+    const std::string star = statement + "* r";
+    EXPECT_EQ(split_comments(star), (Pair{statement, "* r"})) << k;
+    EXPECT_EQ(split_words(statement), (Words{word, "w='x $ y'", "s=\"p * q\"", "n", ""})) << k;
+  }
+}
+
 TEST(SplitWords, KeepsQuotedBlanksAndEmptyWords) {
   using Words = std::vector<std::string_view>;
   EXPECT_EQ(split_words("X1 a b s=\"two words\""), (Words{"X1", "a", "b", "s=\"two words\""}));
