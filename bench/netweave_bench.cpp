@@ -7,6 +7,7 @@
 #include <map>
 
 #include "netlist_generator.hpp"
+#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
 
 namespace {
@@ -40,6 +41,21 @@ void BM_Netweave(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
 }
 
+// The first stage alone, text already in memory: lines, words and settings to the IR. The
+// IR is freed outside the timing, as the reader hands it on to the assembly instead.
+void BM_TextToIr(benchmark::State& state) {
+  const std::string text =
+      orvelle::bench::generate_netlist(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    auto parsed = orvelle::detail::netweave_text_into_ir(text);
+    benchmark::DoNotOptimize(parsed);
+    state.PauseTiming();
+    parsed = {};
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
 void BM_ToJson(benchmark::State& state) {
   const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -61,6 +77,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Netweave)->Apply(sizes);
+BENCHMARK(BM_TextToIr)->Apply(sizes);
 BENCHMARK(BM_ToJson)->Apply(sizes);
 BENCHMARK(BM_ToYaml)->Apply(sizes);
 

@@ -37,9 +37,30 @@ std::optional<RecursiveNetlist> netlist_of(std::string_view bytes) {
   return std::nullopt;
 }
 
+// The one-pass line reader must hand out exactly what the chain of stages it stands for does.
+void compare_line_readers(std::string_view bytes) {
+  static const detail::LineStage stages =
+      detail::chain({detail::strip_lines, detail::join_continuations, detail::standardize_spaces,
+                     detail::strip_lines, detail::filter_empty});
+  const auto fused = detail::iter_relevant_lines(bytes);
+  const auto chained = stages(detail::split_lines(bytes));
+  for (std::size_t index = 0;; ++index) {
+    const auto a = fused->next();
+    const auto b = chained->next();
+    if (!a && !b) return;
+    if (!a || !b || a->text != b->text || a->source_line != b->source_line) {
+      finding("the one-pass line reader differs from the chain of stages",
+              Value(static_cast<std::int64_t>(index)));
+    }
+  }
+}
+
 }  // namespace
 
-void read_netlist(std::string_view bytes) { netlist_of(bytes); }
+void read_netlist(std::string_view bytes) {
+  compare_line_readers(bytes);
+  netlist_of(bytes);
+}
 
 void read_value(std::string_view bytes) {
   silence_warnings();

@@ -8,6 +8,7 @@
 namespace orvelle::fuzz {
 
 /// Reads the bytes as a netlist. ParseError and a rejected netlist are documented outcomes.
+/// The relevant lines must match those of the chain of line stages.
 void read_netlist(std::string_view bytes);
 
 /// Reads the bytes as a setting's value text and as an expression.

@@ -95,6 +95,77 @@ TEST(IterRelevantLines, CleansTheWholeText) {
   EXPECT_EQ(collect(*iter_relevant_lines("")), Texts{});
 }
 
+// Texts made of pieces that stress the line reader: every line boundary, Unicode and control
+// blanks, "+" continuations, quotes, and truncated multi-byte sequences.
+std::vector<std::string> varied_texts(std::size_t count) {
+  static const std::vector<std::string> pieces = {"a",
+                                                  "X1 n1 n2",
+                                                  "w=1",
+                                                  " ",
+                                                  "  ",
+                                                  "\t",
+                                                  "\xc2\xa0",
+                                                  "\xe3\x80\x80",
+                                                  "\xe2\x80\x83",
+                                                  "\x1f",
+                                                  "\n",
+                                                  "\r",
+                                                  "\r\n",
+                                                  "\v",
+                                                  "\f",
+                                                  "\x1c",
+                                                  "\x1d",
+                                                  "\x1e",
+                                                  "\xc2\x85",
+                                                  "\xe2\x80\xa8",
+                                                  "\xe2\x80\xa9",
+                                                  "+",
+                                                  "+ ",
+                                                  "\n+",
+                                                  "\n+ b",
+                                                  "'",
+                                                  "\"",
+                                                  "$ c",
+                                                  "* d",
+                                                  "\xc2",
+                                                  "\xe2\x80",
+                                                  "\xc3\xa0",
+                                                  "\n\n",
+                                                  "\r\n+\t"};
+  std::vector<std::string> texts;
+  std::uint32_t state = 12345;
+  const auto random = [&state](std::uint32_t bound) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % bound;
+  };
+  // Doubled and single blanks at every offset, as the reader looks at eight bytes at a time.
+  for (std::size_t k = 0; k < 20; ++k) {
+    const std::string word(k, 'w');
+    texts.push_back(word + "  x y\n" + word + " z\t\n" + word + "\xc2\xa0 v\n+ " + word + "  u");
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string text;
+    for (std::uint32_t n = random(40); n > 0; --n) text += pieces[random(pieces.size())];
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+std::vector<std::pair<std::string, std::size_t>> numbered(LineStream& lines) {
+  std::vector<std::pair<std::string, std::size_t>> out;
+  while (auto line = lines.next()) out.emplace_back(line->text, line->source_line);
+  return out;
+}
+
+TEST(IterRelevantLines, MatchesTheChainOfStagesOnVariedTexts) {
+  const LineStage stages =
+      chain({strip_lines, join_continuations, standardize_spaces, strip_lines, filter_empty});
+  for (const std::string& text : varied_texts(5000)) {
+    ASSERT_EQ(numbered(*iter_relevant_lines(text)), numbered(*stages(split_lines(text))))
+        << ::testing::PrintToString(text);
+  }
+}
+
 TEST(SplitComments, DollarWinsOverAnEarlierStar) {
   using Pair = std::pair<std::string_view, std::string_view>;
   EXPECT_EQ(split_comments("a * b $ c"), (Pair{"a * b ", "$ c"}));
@@ -109,6 +180,20 @@ TEST(SplitComments, MarkersInsideQuotesStartNoComment) {
             (Pair{"X1 a b w='2*3' s=\"a$b\" ", "$ c"}));
   EXPECT_EQ(split_comments("w=\"it's\" * c"), (Pair{"w=\"it's\" ", "* c"}));
   EXPECT_EQ(split_comments("w='open $ to the end"), (Pair{"w='open $ to the end", ""}));
+}
+
+TEST(SplitCommentsAndWords, FindMarkersAtEveryOffset) {
+  using Pair = std::pair<std::string_view, std::string_view>;
+  using Words = std::vector<std::string_view>;
+  for (std::size_t k = 0; k < 20; ++k) {
+    const std::string word(k, 'a');
+    const std::string statement = word + " w='x $ y' s=\"p * q\" n ";
+    const std::string dollar = statement + "* r $ c";
+    EXPECT_EQ(split_comments(dollar), (Pair{statement + "* r ", "$ c"})) << k;
+    const std::string star = statement + "* r";
+    EXPECT_EQ(split_comments(star), (Pair{statement, "* r"})) << k;
+    EXPECT_EQ(split_words(statement), (Words{word, "w='x $ y'", "s=\"p * q\"", "n", ""})) << k;
+  }
 }
 
 TEST(SplitWords, KeepsQuotedBlanksAndEmptyWords) {

@@ -30,6 +30,15 @@ TEST(ParseFloat, AcceptsOnlyPlainDecimalLiterals) {
       {"-1e-400", -0.0},
       {"4.9e-324", 4.9e-324},
       {"1.7976931348623157e308", 1.7976931348623157e308},
+      // Zero never overflows, however large its exponent; leading zeros do not count.
+      {"0e999999", 0.0},
+      {"0.000e-99999", 0.0},
+      {"00000000000000000000001e308", 1e308},
+      {"1e-99999999999999999999999", 0.0},
+      {"0.00000000000000000001e-300", 1e-320},
+      // Halfway below the least subnormal rounds to even (zero); just above rounds up.
+      {"2.4703282292062327e-324", 0.0},
+      {"2.4703282292062328e-324", 4.9e-324},
   };
   for (const auto& [text, value] : good) {
     const auto parsed = parse_float(text);
@@ -37,8 +46,11 @@ TEST(ParseFloat, AcceptsOnlyPlainDecimalLiterals) {
     EXPECT_EQ(*parsed, value) << text;
     EXPECT_EQ(std::signbit(*parsed), std::signbit(value)) << text;
   }
-  for (const char* bad : {"", ".", "e5", "1e", "1e+", "inf", "nan", "-inf", "1_000", " 1", "1 ",
-                          "0x10", "1.2.3", "--1", "1e999", "-1e999", "1d"}) {
+  for (const char* bad : {"",       ".",    "e5",     "1e",      "1e+",
+                          "inf",    "nan",  "-inf",   "1_000",   " 1",
+                          "1 ",     "0x10", "1.2.3",  "--1",     "1e999",
+                          "-1e999", "1d",   "+1e999", "1.8e308", "1e99999999999999999999999",
+                          "+-5",    "+",    "-",      "+inf",    "infinity"}) {
     EXPECT_FALSE(parse_float(bad)) << bad;
   }
 }

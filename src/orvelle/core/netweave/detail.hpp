@@ -116,6 +116,8 @@ using SharedPortNames = std::shared_ptr<const PortNames>;
 
 /// The words that hold no "=", in order.
 std::vector<std::string_view> get_ir_ports(std::span<const std::string_view> words);
+/// The same into `ports`, reusing its storage.
+void get_ir_ports(std::span<const std::string_view> words, std::vector<std::string_view>& ports);
 /// The component's ports in canonical order; remembered per (active kit, name).
 SharedPortNames get_ports(std::string_view component);
 PortNames get_ports_from_model(std::string_view component);

@@ -29,6 +29,7 @@ bool is_setting(std::string_view word) noexcept {
 }
 
 std::string mapped_component(const Map& component_map, std::string_view component) {
+  if (component_map.empty()) return std::string(component);
   const auto found = component_map.find(component);
   if (found == component_map.end()) return std::string(component);
   if (const auto* name = found->second.get_if<Text>()) return name->str();
@@ -100,7 +101,8 @@ class StatementParser {
     element_words_.assign(words_.begin() + 1, words_.end());
     element_words_ = handle_sources(std::move(element_words_));
     std::vector<std::string_view>& words = element_words_;
-    std::vector<std::string_view> ports = get_ir_ports(words);
+    std::vector<std::string_view>& ports = ports_;
+    get_ir_ports(words, ports);
     std::string component;
     std::string value_setting;  // keeps "value=..." alive while settings are read
     if (name.starts_with('R') || name.starts_with('C')) {
@@ -166,6 +168,7 @@ class StatementParser {
   std::vector<std::int64_t> children_ids_;
   std::vector<std::string_view> words_;
   std::vector<std::string_view> element_words_;  // kept to reuse its storage
+  std::vector<std::string_view> ports_;          // likewise
   ParsedIr result_;
 };
 

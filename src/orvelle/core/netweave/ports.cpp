@@ -91,12 +91,17 @@ PortCache& port_cache() {
 
 }  // namespace
 
-std::vector<std::string_view> get_ir_ports(std::span<const std::string_view> words) {
-  std::vector<std::string_view> ports;
-  ports.reserve(words.size());
+void get_ir_ports(std::span<const std::string_view> words, std::vector<std::string_view>& ports) {
+  ports.clear();
   for (const std::string_view word : words) {
     if (word.find('=') == std::string_view::npos) ports.push_back(word);
   }
+}
+
+std::vector<std::string_view> get_ir_ports(std::span<const std::string_view> words) {
+  std::vector<std::string_view> ports;
+  ports.reserve(words.size());
+  get_ir_ports(words, ports);
   return ports;
 }
 

@@ -57,11 +57,8 @@ LiteralShape literal_shape(std::string_view text) noexcept {
   return {true, order + exponent};
 }
 
-}  // namespace
-
-std::optional<double> parse_float(std::string_view text) noexcept {
-  const LiteralShape shape = literal_shape(text);
-  if (!shape.valid) return std::nullopt;
+// The value of a literal of valid `shape`; nothing when it overflows.
+std::optional<double> literal_value(std::string_view text, LiteralShape shape) noexcept {
   const bool negative = text.front() == '-';
   const char* begin = text.data() + (text.front() == '+' ? 1 : 0);
   double value = 0.0;
@@ -72,6 +69,14 @@ std::optional<double> parse_float(std::string_view text) noexcept {
   }
   if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+}  // namespace
+
+std::optional<double> parse_float(std::string_view text) noexcept {
+  const LiteralShape shape = literal_shape(text);
+  if (!shape.valid) return std::nullopt;
+  return literal_value(text, shape);
 }
 
 namespace {
@@ -115,8 +120,9 @@ std::string_view inner(std::string_view text) noexcept {
 }
 
 std::optional<double> parse_number_with_unit(std::string_view text) noexcept {
-  if (const auto whole = parse_float(text)) return whole;
-  if (literal_shape(text).valid || text.empty()) return std::nullopt;  // overflow stays text
+  const LiteralShape shape = literal_shape(text);
+  if (shape.valid) return literal_value(text, shape);  // nothing on overflow: stays text
+  if (text.empty()) return std::nullopt;
   const std::size_t unit_length = last_character_length(text);
   const auto number = parse_float(text.substr(0, text.size() - unit_length));
   if (!number) return std::nullopt;
