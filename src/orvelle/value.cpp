@@ -218,9 +218,7 @@ void Map::index_merging_repeats() {
   for (std::size_t i = 0; i < n; ++i) {
     // A large index is mostly out of cache: ask for the slot of a later key ahead of time.
     constexpr std::size_t kLookahead = 8;
-    if (rep_->indexed && i + kLookahead < n) {
-      __builtin_prefetch(rep_->index() + (hash32(items[i + kLookahead].first) & rep_->mask()));
-    }
+    if (i + kLookahead < n) prefetch(items[i + kLookahead].first);
     rep_->size = static_cast<std::uint32_t>(kept);  // lookups see the kept entries only
     if (const std::size_t first = find_index(items[i].first); first != kept) {
       items[first].second = std::move(items[i].second);
@@ -252,6 +250,11 @@ std::size_t Map::find_index(std::string_view key) const noexcept {
     const std::size_t position = (slot & UINT32_MAX) - 1;
     if ((slot >> 32) == hash && items[position].first == key) return position;
   }
+}
+
+void Map::prefetch(std::string_view key) const noexcept {
+  if (rep_ != nullptr && rep_->indexed)
+    __builtin_prefetch(rep_->index() + (hash32(key) & rep_->mask()));
 }
 
 Map::iterator Map::find(std::string_view key) noexcept {

@@ -151,6 +151,9 @@ class Map {
   const_iterator find(std::string_view key) const noexcept;
   bool contains(std::string_view key) const noexcept { return find(key) != end(); }
   std::size_t count(std::string_view key) const noexcept { return contains(key) ? 1 : 0; }
+  /// A hint that `key` will be looked up soon: in a large mapping, starts fetching the part
+  /// of the index it will probe, so a loop can overlap its lookups' memory waits.
+  void prefetch(std::string_view key) const noexcept;
   /// Throws std::out_of_range naming the key when it is absent.
   Value& at(std::string_view key);
   const Value& at(std::string_view key) const;

@@ -72,8 +72,12 @@ class Assembler {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
     placements_.reserve(subckt_.children_ids.size());
+    net_names_.reserve(subckt_.children_ids.size());
     nets_.reserve(subckt_.children_ids.size());
-    for (const std::int64_t id : subckt_.children_ids) {
+    const auto& ids = subckt_.children_ids;
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      const std::int64_t id = ids[k];
+      if (k + kLookahead < ids.size()) prefetch_child(ids[k + kLookahead]);
       try {
         if (owned_ir_ != nullptr) {
           Conn& conn = std::get<Conn>(owned_ir_->at(id));
@@ -151,16 +155,26 @@ class Assembler {
     return last_ports_;
   }
 
+  // Instance names and nets are looked up in tables far larger than the cache: start fetching
+  // a later child's slots while this one is assembled.
+  static constexpr std::size_t kLookahead = 4;
+  void prefetch_child(std::int64_t id) const {
+    const Conn& conn = std::get<Conn>(ir_.at(id));
+    instances_.prefetch(conn.name);
+    for (const std::string& net : conn.ports) net_names_.prefetch(net);
+  }
+
   void add_to_net(std::string_view name, PortRef ref) {
-    auto found = nets_.find(name);
-    if (found == nets_.end()) found = nets_.emplace(Text(name), Net{}).first;
-    Net& net = found.value();
+    const auto [found, fresh] = net_names_.try_emplace(name);
+    const auto position = static_cast<std::uint32_t>(found - net_names_.begin());
+    if (fresh) nets_.emplace_back();
+    Net& net = nets_[position];
     if (net.count == 0) {
       net.first = ref;
     } else if (net.count == 1) {
       net.second = ref;
     } else {
-      crowded_.emplace_back(static_cast<std::uint32_t>(found - nets_.begin()), ref);
+      crowded_.emplace_back(position, ref);
     }
     ++net.count;
   }
@@ -168,21 +182,22 @@ class Assembler {
   Map connect_nets() {
     MapBuilder connections;  // each instance port is on one net: keys are unique
     connections.reserve(nets_.size() / 2 + 1);
-    for (auto it = nets_.begin(); it != nets_.end(); ++it) {
-      const Net& net = it->second;
+    for (std::size_t position = 0; position < nets_.size(); ++position) {
+      const Net& net = nets_[position];
       if (net.count == 1) {
-        ports_.insert_or_assign(it->first, port_text(net.first));
+        ports_.insert_or_assign(net_names_.nth(position)->first, port_text(net.first));
       } else if (net.count == 2) {
         connections.add(port_text(net.first), port_text(net.second));
       } else {
-        throw overcrowded(it - nets_.begin());
+        throw overcrowded(position);
       }
     }
     return std::move(connections).finish();
   }
 
-  ParseError overcrowded(std::ptrdiff_t position) const {
-    const auto& [name, net] = *(nets_.begin() + position);
+  ParseError overcrowded(std::size_t position) const {
+    const Text& name = net_names_.nth(position)->first;
+    const Net& net = nets_[position];
     std::string list =
         "[" + printed_text(port_text(net.first)) + ", " + printed_text(port_text(net.second));
     std::int64_t third_id = 0;
@@ -229,10 +244,8 @@ class Assembler {
   std::string last_component_;
   SharedPortNames last_ports_;
   std::unordered_set<SharedPortNames> port_lists_;  // every list a child points into
-  // Entries in one reserved vector: tsl's default deque allocates block after block.
-  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
-                   std::vector<std::pair<Text, Net>>>
-      nets_;
+  Map net_names_;  // in order of first sight; entry i is the name of nets_[i]
+  std::vector<Net> nets_;
   std::vector<std::pair<std::uint32_t, PortRef>> crowded_;  // (net position, third+ port)
   Map instances_;
   Map ports_;
@@ -251,6 +264,47 @@ std::pair<std::string_view, std::string_view> split_instance_port(std::string_vi
   return {text.substr(0, comma), text.substr(comma + 1)};
 }
 
+// Instance name -> renames of its subcircuit's ports. Usually far smaller than the
+// instances, so looking up every instance port in it stays cheap.
+using SubcircuitInstances =
+    tsl::ordered_map<std::string_view, const Map*, std::hash<std::string_view>, std::equal_to<>,
+                     std::allocator<std::pair<std::string_view, const Map*>>,
+                     std::vector<std::pair<std::string_view, const Map*>>>;
+
+// Gives an instance port with its port renamed, or nothing when the name stays.
+class Translator {
+ public:
+  explicit Translator(const SubcircuitInstances& subcircuits) : subcircuits_(subcircuits) {}
+
+  std::optional<std::string> operator()(std::string_view text) {
+    const auto [instance, port] = split_instance_port(text);
+    const Map* renames = renames_of(instance);
+    if (renames == nullptr) return std::nullopt;
+    const auto to = renames->find(port);
+    if (to == renames->end() || to->second.as_string() == port) return std::nullopt;
+    std::string out;
+    out.reserve(instance.size() + 1 + to->second.as_string().size());
+    out += instance;
+    out += ',';
+    out += to->second.as_string();
+    return out;
+  }
+
+ private:
+  const Map* renames_of(std::string_view instance) {
+    if (instance != last_instance_) {
+      const auto found = subcircuits_.find(instance);
+      last_renames_ = found == subcircuits_.end() ? nullptr : found->second;
+      last_instance_ = instance;
+    }
+    return last_renames_;
+  }
+
+  const SubcircuitInstances& subcircuits_;
+  std::string last_instance_;
+  const Map* last_renames_ = nullptr;
+};
+
 class PortPatcher {
  public:
   explicit PortPatcher(const Map& recursive_netlist) {
@@ -268,22 +322,15 @@ class PortPatcher {
   void patch(Map& netlist) const {
     const SubcircuitInstances subcircuits = subcircuit_instances(netlist.at("instances").as_map());
     if (subcircuits.empty()) return;  // nothing could be renamed
-    patch_connections(subcircuits, netlist.at("connections").as_map());
+    Translator translated(subcircuits);
+    patch_connections(translated, netlist.at("connections").as_map());
     Map& ports = netlist.at("ports").as_map();
     for (auto it = ports.begin(); it != ports.end(); ++it) {
-      if (auto text = translated(subcircuits, it->second.as_string()))
-        it.value() = std::move(*text);
+      if (auto text = translated(it->second.as_string())) it.value() = std::move(*text);
     }
   }
 
  private:
-  // Instance name -> renames of its subcircuit's ports. Usually far smaller than the
-  // instances, so looking up every instance port in it stays cheap.
-  using SubcircuitInstances =
-      tsl::ordered_map<std::string_view, const Map*, std::hash<std::string_view>, std::equal_to<>,
-                       std::allocator<std::pair<std::string_view, const Map*>>,
-                       std::vector<std::pair<std::string_view, const Map*>>>;
-
   SubcircuitInstances subcircuit_instances(const Map& instances) const {
     SubcircuitInstances found;
     for (const auto& [name, instance] : instances) {
@@ -296,21 +343,17 @@ class PortPatcher {
     return found;
   }
 
-  void patch_connections(const SubcircuitInstances& subcircuits, Map& connections) const {
-    bool keys_change = false;
-    for (auto it = connections.begin(); it != connections.end(); ++it) {
-      keys_change = keys_change || translated(subcircuits, it->first).has_value();
-      if (auto text = translated(subcircuits, it->second.as_string()))
-        it.value() = std::move(*text);
+  // Rebuilt in one pass: a connection's value is usually the next one's key, so the
+  // translator's last lookup serves half of them.
+  static void patch_connections(Translator& translated, Map& connections) {
+    MapBuilder patched;  // merges keys that a rename makes equal, as assignment would
+    patched.reserve(connections.size());
+    for (const auto& [from, to] : connections) {
+      auto key = translated(from);
+      auto value = translated(to.as_string());
+      patched.add(key ? Text(*key) : from, value ? Value(*value) : to);
     }
-    if (!keys_change) return;
-    MapBuilder renamed_keys;  // merges keys that a rename makes equal, as assignment would
-    renamed_keys.reserve(connections.size());
-    for (auto it = connections.begin(); it != connections.end(); ++it) {
-      auto key = translated(subcircuits, it->first);
-      renamed_keys.add(key ? Text(*key) : it->first, std::move(it.value()));
-    }
-    connections = std::move(renamed_keys).finish();
+    connections = std::move(patched).finish();
   }
 
   static const Value* component_of(const Value& instance) {
@@ -318,22 +361,6 @@ class PortPatcher {
     if (fields == nullptr) return nullptr;
     const auto found = fields->find("component");
     return found == fields->end() ? nullptr : &found->second;
-  }
-
-  // The instance port with its port renamed, or nothing when the name stays.
-  static std::optional<std::string> translated(const SubcircuitInstances& subcircuits,
-                                               std::string_view text) {
-    const auto [instance, port] = split_instance_port(text);
-    const auto renames = subcircuits.find(instance);
-    if (renames == subcircuits.end()) return std::nullopt;
-    const auto to = renames->second->find(port);
-    if (to == renames->second->end() || to->second.as_string() == port) return std::nullopt;
-    std::string out;
-    out.reserve(instance.size() + 1 + to->second.as_string().size());
-    out += instance;
-    out += ',';
-    out += to->second.as_string();
-    return out;
   }
 
   PortRenames renames_;
