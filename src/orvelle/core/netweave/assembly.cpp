@@ -72,7 +72,6 @@ class Assembler {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
     placements_.reserve(subckt_.children_ids.size());
-    net_names_.reserve(subckt_.children_ids.size());
     nets_.reserve(subckt_.children_ids.size());
     const auto& ids = subckt_.children_ids;
     for (std::size_t k = 0; k < ids.size(); ++k) {
@@ -155,26 +154,23 @@ class Assembler {
     return last_ports_;
   }
 
-  // Instance names and nets are looked up in tables far larger than the cache: start fetching
-  // a later child's slots while this one is assembled.
+  // The instances table is far larger than the cache: start fetching a later child's slot
+  // while this one is assembled.
   static constexpr std::size_t kLookahead = 4;
   void prefetch_child(std::int64_t id) const {
-    const Conn& conn = std::get<Conn>(ir_.at(id));
-    instances_.prefetch(conn.name);
-    for (const std::string& net : conn.ports) net_names_.prefetch(net);
+    instances_.prefetch(std::get<Conn>(ir_.at(id)).name);
   }
 
   void add_to_net(std::string_view name, PortRef ref) {
-    const auto [found, fresh] = net_names_.try_emplace(name);
-    const auto position = static_cast<std::uint32_t>(found - net_names_.begin());
-    if (fresh) nets_.emplace_back();
-    Net& net = nets_[position];
+    auto found = nets_.find(name);
+    if (found == nets_.end()) found = nets_.emplace(Text(name), Net{}).first;
+    Net& net = found.value();
     if (net.count == 0) {
       net.first = ref;
     } else if (net.count == 1) {
       net.second = ref;
     } else {
-      crowded_.emplace_back(position, ref);
+      crowded_.emplace_back(static_cast<std::uint32_t>(found - nets_.begin()), ref);
     }
     ++net.count;
   }
@@ -182,22 +178,21 @@ class Assembler {
   Map connect_nets() {
     MapBuilder connections;  // each instance port is on one net: keys are unique
     connections.reserve(nets_.size() / 2 + 1);
-    for (std::size_t position = 0; position < nets_.size(); ++position) {
-      const Net& net = nets_[position];
+    for (auto it = nets_.begin(); it != nets_.end(); ++it) {
+      const Net& net = it->second;
       if (net.count == 1) {
-        ports_.insert_or_assign(net_names_.nth(position)->first, port_text(net.first));
+        ports_.insert_or_assign(it->first, port_text(net.first));
       } else if (net.count == 2) {
         connections.add(port_text(net.first), port_text(net.second));
       } else {
-        throw overcrowded(position);
+        throw overcrowded(static_cast<std::size_t>(it - nets_.begin()));
       }
     }
     return std::move(connections).finish();
   }
 
   ParseError overcrowded(std::size_t position) const {
-    const Text& name = net_names_.nth(position)->first;
-    const Net& net = nets_[position];
+    const auto& [name, net] = *(nets_.begin() + static_cast<std::ptrdiff_t>(position));
     std::string list =
         "[" + printed_text(port_text(net.first)) + ", " + printed_text(port_text(net.second));
     std::int64_t third_id = 0;
@@ -244,8 +239,10 @@ class Assembler {
   std::string last_component_;
   SharedPortNames last_ports_;
   std::unordered_set<SharedPortNames> port_lists_;  // every list a child points into
-  Map net_names_;  // in order of first sight; entry i is the name of nets_[i]
-  std::vector<Net> nets_;
+  // Entries in one reserved vector: tsl's default deque allocates block after block.
+  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
+                   std::vector<std::pair<Text, Net>>>
+      nets_;
   std::vector<std::pair<std::uint32_t, PortRef>> crowded_;  // (net position, third+ port)
   Map instances_;
   Map ports_;
