@@ -424,19 +424,9 @@ const List& Value::as_list() const {
   return *list_ptr();
 }
 
-List& Value::as_list() {
-  check(Kind::list);
-  return *list_ptr();
-}
-
 const Map& Value::as_map() const {
   check(Kind::map);
   return *map_ptr();
-}
-
-Map& Value::as_map() {
-  check(Kind::map);
-  return *const_cast<Map*>(map_ptr());
 }
 
 bool operator==(const Value& a, const Value& b) {

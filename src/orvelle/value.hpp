@@ -248,9 +248,9 @@ class Value {
   std::string_view as_string() const { return as_text().view(); }
   const Text& as_text() const;
   const List& as_list() const;
-  List& as_list();
+  List& as_list() { return const_cast<List&>(std::as_const(*this).as_list()); }
   const Map& as_map() const;
-  Map& as_map();
+  Map& as_map() { return const_cast<Map&>(std::as_const(*this).as_map()); }
 
   /// A pointer to the held bool, std::int64_t, double, Text, List or Map, or null.
   template <class T>
