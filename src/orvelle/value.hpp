@@ -12,6 +12,7 @@
 /// is a single heap block.
 
 #include <compare>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -65,6 +66,16 @@ class Text {
   friend bool operator==(const Text& a, std::string_view b) noexcept { return a.view() == b; }
   friend std::strong_ordering operator<=>(const Text& a, std::string_view b) noexcept {
     return a.view() <=> b;
+  }
+  // Text against Text as templates: exact matches, so neither they nor their reversed forms
+  // tie with the string_view ones, and a text literal still converts one way only.
+  template <std::same_as<Text> T>
+  friend bool operator==(const Text& a, const T& b) noexcept {
+    return a.view() == b.view();
+  }
+  template <std::same_as<Text> T>
+  friend std::strong_ordering operator<=>(const Text& a, const T& b) noexcept {
+    return a.view() <=> b.view();
   }
 
   static constexpr std::size_t max_inline = 15;
