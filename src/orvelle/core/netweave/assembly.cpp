@@ -289,15 +289,17 @@ class Translator {
 
  private:
   const Map* renames_of(std::string_view instance) {
-    if (instance != last_instance_) {
+    if (!looked_up_ || instance != last_instance_) {
       const auto found = subcircuits_.find(instance);
       last_renames_ = found == subcircuits_.end() ? nullptr : found->second;
       last_instance_ = instance;
+      looked_up_ = true;
     }
     return last_renames_;
   }
 
   const SubcircuitInstances& subcircuits_;
+  bool looked_up_ = false;
   std::string last_instance_;
   const Map* last_renames_ = nullptr;
 };
@@ -314,8 +316,8 @@ class PortPatcher {
     }
   }
 
-  // Most instance ports keep their names: only the texts that change are rewritten, in
-  // place, and the connections are rebuilt only when one of their keys changes.
+  // A netlist without subcircuit instances is left as it is; otherwise its connections are
+  // rebuilt and its ports rewritten where a name changes.
   void patch(Map& netlist) const {
     const SubcircuitInstances subcircuits = subcircuit_instances(netlist.at("instances").as_map());
     if (subcircuits.empty()) return;  // nothing could be renamed
