@@ -72,7 +72,9 @@ class Assembler {
     children_.reserve(subckt_.children_ids.size());
     instances_.reserve(subckt_.children_ids.size());
     placements_.reserve(subckt_.children_ids.size());
-    nets_.reserve(subckt_.children_ids.size());
+    // A chain has about one net per child; room for a quarter more (three-port parts, dangling
+    // nets) spares the table a doubling that would leave most of it empty.
+    nets_.reserve(subckt_.children_ids.size() + subckt_.children_ids.size() / 4);
     const auto& ids = subckt_.children_ids;
     for (std::size_t k = 0; k < ids.size(); ++k) {
       const std::int64_t id = ids[k];
