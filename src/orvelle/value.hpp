@@ -107,7 +107,7 @@ class Map {
   template <bool Const>
   class Iterator {
    public:
-    using iterator_category = std::random_access_iterator_tag;
+    using iterator_category = std::bidirectional_iterator_tag;  // plus + and - on positions
     using value_type = Map::value_type;
     using difference_type = std::ptrdiff_t;
     using pointer = std::conditional_t<Const, const value_type*, value_type*>;
@@ -125,6 +125,7 @@ class Map {
     Iterator& operator++() noexcept { return ++entry_, *this; }
     Iterator operator++(int) noexcept { return Iterator(entry_++); }
     Iterator& operator--() noexcept { return --entry_, *this; }
+    Iterator operator--(int) noexcept { return Iterator(entry_--); }
     Iterator& operator+=(difference_type n) noexcept { return entry_ += n, *this; }
     Iterator operator+(difference_type n) const noexcept { return Iterator(entry_ + n); }
     difference_type operator-(const Iterator& other) const noexcept {
