@@ -106,5 +106,19 @@ TEST(PatchPorts, RenamesPositionalPortsOfSubcircuitInstances) {
   EXPECT_EQ(single, before);
 }
 
+// The renamed connections replace the old ones only once all are made: a text that cannot be
+// split stops the renaming without leaving the netlist half renamed.
+TEST(PatchPorts, AnUnsplittableTextLeavesTheConnectionsAsTheyWere) {
+  Map nets{
+      {"child", Map{{"instances", Map{}}, {"connections", Map{}}, {"ports", Map{{"A", "u,o1"}}}}},
+      {"top", Map{{"instances", Map{{"x", Map{{"component", "child"}}}}},
+                  {"connections", Map{{"y,o1", "x,o1"}, {"a,b,c", "x,o1"}}},
+                  {"ports", Map{}}}},
+  };
+  const Map before = nets;
+  EXPECT_THROW(patch_ports(nets), std::invalid_argument);
+  EXPECT_EQ(nets.at("top").as_map().at("connections"), before.at("top").as_map().at("connections"));
+}
+
 }  // namespace
 }  // namespace orvelle::detail
