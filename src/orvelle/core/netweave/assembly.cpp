@@ -1,5 +1,9 @@
 // One subcircuit's netlist from its IR records, and the renaming of positional ports.
 
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "orvelle/core/netweave/detail.hpp"
@@ -39,6 +43,16 @@ struct PortRef {
   std::uint32_t position;
 };
 
+// Declared ports hold their instance port as an integer until the texts are made.
+Value packed(PortRef ref) {
+  return static_cast<std::int64_t>((std::uint64_t{ref.child} << 32) | ref.position);
+}
+
+PortRef unpacked(const Value& value) {
+  const auto bits = static_cast<std::uint64_t>(value.as_int());
+  return {static_cast<std::uint32_t>(bits >> 32), static_cast<std::uint32_t>(bits)};
+}
+
 // The instance ports on one net. Nets with more than two ports are errors, so only the first
 // two are kept here; any further ones go to a side list, for the message.
 struct Net {
@@ -47,10 +61,250 @@ struct Net {
   PortRef second{};
 };
 
-struct Child {
-  const Conn* conn;
-  const PortNames* ports;  // kept alive by the assembler's `port_lists_`
+// A component the children use, with the port names its instance-port texts get.
+struct Component {
+  Text name;
+  SharedPortNames ports;
+  std::vector<Text> text_names;  // by position, filled as finish() meets them
+  const Map* subcircuit_ports = nullptr;
 };
+
+Text joined(std::string_view instance, std::string_view port) {
+  const std::size_t size = instance.size() + 1 + port.size();
+  if (size <= Text::max_inline) {
+    std::array<char, Text::max_inline> buffer;
+    std::memcpy(buffer.data(), instance.data(), instance.size());
+    buffer[instance.size()] = ',';
+    std::memcpy(buffer.data() + instance.size() + 1, port.data(), port.size());
+    return Text(std::string_view(buffer.data(), size));
+  }
+  std::string text;
+  text.reserve(size);
+  text += instance;
+  text += ',';
+  text += port;
+  return Text(text);
+}
+
+// k when `port` reads "o" followed by k written as get_port writes it, else 0.
+std::size_t positional_number(std::string_view port) noexcept {
+  if (port.size() < 2 || port.size() > 20 || port[0] != 'o' || port[1] == '0') return 0;
+  std::size_t k = 0;
+  const auto [end, error] = std::from_chars(port.data() + 1, port.data() + port.size(), k);
+  return error == std::errc() && end == port.data() + port.size() ? k : 0;
+}
+
+}  // namespace
+
+struct NetlistBuilder::State {
+  State(const Subckt& subckt, const Map& keymap)
+      : subcircuit(subckt.component),
+        settings_keymap(keymap),
+        external(subckt.ports.begin(), subckt.ports.end()) {}
+
+  std::string subcircuit;
+  const Map& settings_keymap;
+  std::unordered_set<std::string, StringHash, std::equal_to<>> external;
+  std::vector<Component> components;
+  std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>> component_index;
+  std::uint32_t last_component = UINT32_MAX;
+  std::vector<std::uint32_t> children;  // component of each child, in order
+  // Entries in one reserved vector: tsl's default deque allocates block after block.
+  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
+                   std::vector<std::pair<Text, Net>>>
+      nets;
+  std::vector<std::pair<std::uint32_t, PortRef>> crowded;  // (net position, third+ port)
+  std::vector<std::pair<PortRef, PortRef>> connections;
+  std::size_t failed_child = 0;
+  Map instances;
+  Map ports;
+  MapBuilder placements;
+
+  // Neighbouring instances mostly share a component: skip the table for repeats.
+  std::uint32_t component_of(std::string_view name) {
+    if (last_component != UINT32_MAX && components[last_component].name == name) {
+      return last_component;
+    }
+    auto found = component_index.find(name);
+    if (found == component_index.end()) {
+      components.push_back(Component{Text(name), get_ports(name), {}, nullptr});
+      found = component_index.emplace(std::string(name), components.size() - 1).first;
+    }
+    return last_component = found->second;
+  }
+
+  void add_to_net(std::string_view name, PortRef ref) {
+    auto found = nets.find(name);
+    if (found == nets.end()) found = nets.emplace(Text(name), Net{}).first;
+    Net& net = found.value();
+    if (net.count == 0) {
+      net.first = ref;
+    } else if (net.count == 1) {
+      net.second = ref;
+    } else {
+      crowded.emplace_back(static_cast<std::uint32_t>(found - nets.begin()), ref);
+    }
+    ++net.count;
+  }
+
+  std::string_view instance_name(std::uint32_t child) const { return instances.nth(child).key(); }
+
+  // The text as assembled, before any renaming: for messages.
+  std::string plain_text(PortRef ref) const {
+    const Component& component = components[children[ref.child]];
+    return joined(instance_name(ref.child), get_port(*component.ports, ref.position)).str();
+  }
+
+  ParseError overcrowded(std::size_t position) {
+    const auto& [name, net] = *(nets.begin() + static_cast<std::ptrdiff_t>(position));
+    std::string list = "[";  // appended, not concatenated: g++ 12 misreads the latter
+    list += printed_text(plain_text(net.first));
+    list += ", ";
+    list += printed_text(plain_text(net.second));
+    bool first_extra = true;
+    for (const auto& [net_position, ref] : crowded) {
+      if (net_position != position) continue;
+      if (first_extra) failed_child = ref.child;
+      first_extra = false;
+      list += ", " + printed_text(plain_text(ref));
+    }
+    list += "]";
+    return ParseError("Net '" + name.str() + "' is connected to more than two ports: " + list +
+                      ". This is currently not supported.");
+  }
+
+  const Text& text_name(Component& component, std::uint32_t position,
+                        const SubcircuitPorts* renames) {
+    while (component.text_names.size() <= position) {
+      component.text_names.push_back(
+          renamed(component, get_port(*component.ports, component.text_names.size()), renames));
+    }
+    return component.text_names[position];
+  }
+
+  static Text renamed(Component& component, std::string port, const SubcircuitPorts* renames) {
+    if (renames == nullptr) return Text(port);
+    // The normaliser checks the texts before renaming; such a text is the staged reader's.
+    if (port.empty() || port.find(',') != std::string::npos) throw StagedReadingNeeded{};
+    if (component.text_names.empty()) component.subcircuit_ports = (*renames)(component.name);
+    const Map* external_ports = component.subcircuit_ports;
+    const std::size_t k = positional_number(port);
+    if (external_ports == nullptr || k == 0 || k > external_ports->size()) return Text(port);
+    return external_ports->nth(k - 1).key();
+  }
+
+  Text port_text(PortRef ref, const SubcircuitPorts* renames) {
+    Component& component = components[children[ref.child]];
+    return joined(instance_name(ref.child), text_name(component, ref.position, renames));
+  }
+};
+
+NetlistBuilder::NetlistBuilder(const Subckt& subckt, const Map& settings_keymap,
+                               std::size_t expected_children)
+    : state_(std::make_unique<State>(subckt, settings_keymap)) {
+  state_->children.reserve(expected_children);
+  state_->instances.reserve(expected_children);
+  state_->placements.reserve(expected_children);
+  // A chain has about one net per child; room for a quarter more (three-port parts, dangling
+  // nets) spares the table a doubling that would leave most of it empty.
+  state_->nets.reserve(expected_children + expected_children / 4);
+}
+
+NetlistBuilder::NetlistBuilder(NetlistBuilder&&) noexcept = default;
+NetlistBuilder& NetlistBuilder::operator=(NetlistBuilder&&) noexcept = default;
+NetlistBuilder::~NetlistBuilder() = default;
+
+void NetlistBuilder::add_child(std::string_view name, std::string_view component,
+                               std::span<const std::string_view> nets, Map settings,
+                               std::string_view comment) {
+  State& s = *state_;
+  const std::uint32_t component_index = s.component_of(component);
+  // One lookup both refuses a repeated name and places the new instance.
+  auto [slot, fresh] = s.instances.try_emplace(name);
+  if (!fresh) {
+    throw ParseError("Instance '" + std::string(name) +
+                     "' is defined more than once in subcircuit '" + s.subcircuit + "'.");
+  }
+  const auto child = static_cast<std::uint32_t>(s.children.size());
+  s.children.push_back(component_index);
+  Map instance;
+  instance.reserve(2);
+  instance.emplace("component", component);
+  instance.emplace("settings", patch_settings(std::move(settings), s.settings_keymap));
+  slot.value() = std::move(instance);
+  if (auto placement = parse_location_comment(comment)) {
+    s.placements.add(name, std::move(*placement));  // the name is new: checked above
+  }
+  for (std::size_t i = 0; i < nets.size(); ++i) {
+    const PortRef ref{child, static_cast<std::uint32_t>(i)};
+    if (s.external.contains(nets[i])) {
+      s.ports.insert_or_assign(nets[i], packed(ref));
+    } else {
+      s.add_to_net(nets[i], ref);
+    }
+  }
+}
+
+void NetlistBuilder::prefetch(std::string_view name) const noexcept {
+  state_->instances.prefetch(name);
+}
+
+std::size_t NetlistBuilder::child_count() const noexcept {
+  return state_->children.size();
+}
+
+void NetlistBuilder::close() {
+  State& s = *state_;
+  s.connections.reserve(s.nets.size() / 2 + 1);
+  for (auto it = s.nets.begin(); it != s.nets.end(); ++it) {
+    const Net& net = it->second;
+    if (net.count == 1) {
+      s.ports.insert_or_assign(it->first, packed(net.first));
+    } else if (net.count == 2) {
+      s.connections.emplace_back(net.first, net.second);
+    } else {
+      throw s.overcrowded(static_cast<std::size_t>(it - s.nets.begin()));
+    }
+  }
+  decltype(s.nets)().swap(s.nets);
+  decltype(s.external)().swap(s.external);
+}
+
+std::size_t NetlistBuilder::failed_child() const noexcept {
+  return state_->failed_child;
+}
+
+const Map& NetlistBuilder::ports() const noexcept {
+  return state_->ports;
+}
+
+Map NetlistBuilder::finish(Map settings, const SubcircuitPorts* renames) && {
+  State& s = *state_;
+  MapBuilder connections;
+  connections.reserve(s.connections.size());
+  for (const auto& [from, to] : s.connections) {
+    connections.add(s.port_text(from, renames), s.port_text(to, renames));
+  }
+  Map joined_ports = std::move(connections).finish();
+  // Renaming two keys into one merges them otherwise than renaming afterwards would.
+  if (renames != nullptr && joined_ports.size() != s.connections.size()) {
+    throw StagedReadingNeeded{};
+  }
+  for (auto it = s.ports.begin(); it != s.ports.end(); ++it) {
+    it.value() = s.port_text(unpacked(it->second), renames);
+  }
+  Map netlist;
+  netlist.reserve(5);
+  netlist.emplace("instances", std::move(s.instances));
+  netlist.emplace("connections", std::move(joined_ports));
+  netlist.emplace("ports", std::move(s.ports));
+  netlist.emplace("settings", std::move(settings));
+  netlist.emplace("placements", std::move(s.placements).finish());
+  state_.reset();
+  return netlist;
+}
+
+namespace {
 
 class Assembler {
  public:
@@ -60,8 +314,7 @@ class Assembler {
         subckt_(subckt),
         settings_keymap_(settings_keymap),
         comments_(comments),
-        source_lines_(source_lines),
-        external_(subckt.ports.begin(), subckt.ports.end()) {}
+        source_lines_(source_lines) {}
 
   void consume(Ir& ir, Comments& comments) {
     owned_ir_ = &ir;
@@ -69,156 +322,55 @@ class Assembler {
   }
 
   Map build() {
-    children_.reserve(subckt_.children_ids.size());
-    instances_.reserve(subckt_.children_ids.size());
-    placements_.reserve(subckt_.children_ids.size());
-    // A chain has about one net per child; room for a quarter more (three-port parts, dangling
-    // nets) spares the table a doubling that would leave most of it empty.
-    nets_.reserve(subckt_.children_ids.size() + subckt_.children_ids.size() / 4);
     const auto& ids = subckt_.children_ids;
+    NetlistBuilder builder(subckt_, settings_keymap_, ids.size());
     for (std::size_t k = 0; k < ids.size(); ++k) {
       const std::int64_t id = ids[k];
-      if (k + kLookahead < ids.size()) prefetch_child(ids[k + kLookahead]);
+      // The instances table is far larger than the cache: start fetching a later child's
+      // slot while this one is assembled.
+      if (k + kLookahead < ids.size()) builder.prefetch(conn(ids[k + kLookahead]).name);
       try {
-        if (owned_ir_ != nullptr) {
-          Conn& conn = std::get<Conn>(owned_ir_->at(id));
-          add_child(conn, std::move(conn.settings));
-        } else {
-          const Conn& conn = std::get<Conn>(ir_.at(id));
-          add_child(conn, conn.settings);
-        }
+        add_child(builder, id);
       } catch (ParseError& error) {
         throw located(std::move(error), id);
       }
       if (owned_ir_ != nullptr) release(id);
     }
-    Map netlist;
-    netlist.reserve(5);
-    netlist.emplace("instances", std::move(instances_));
-    netlist.emplace("connections", connect_nets());
-    netlist.emplace("ports", std::move(ports_));
-    netlist.emplace("settings", patch_settings(subckt_.settings, settings_keymap_));
-    netlist.emplace("placements", std::move(placements_).finish());
-    return netlist;
+    try {
+      builder.close();
+    } catch (ParseError& error) {
+      throw located(std::move(error), ids[builder.failed_child()]);
+    }
+    return std::move(builder).finish(patch_settings(subckt_.settings, settings_keymap_));
   }
 
  private:
-  // `settings` are the child's own, copied or taken from the IR.
-  void add_child(const Conn& conn, Map settings) {
-    const auto child = static_cast<std::uint32_t>(children_.size());
-    children_.push_back(Child{&conn, ports_of(conn.component).get()});
-    // One lookup both refuses a repeated name and places the new instance.
-    auto [slot, fresh] = instances_.try_emplace(conn.name);
-    if (!fresh) {
-      throw ParseError("Instance '" + conn.name + "' is defined more than once in subcircuit '" +
-                       subckt_.component + "'.");
-    }
-    Map instance;
-    instance.reserve(2);
-    instance.emplace("component", conn.component);
-    instance.emplace("settings", patch_settings(std::move(settings), settings_keymap_));
-    slot.value() = std::move(instance);
-    if (const auto comment = comments_.find(conn.id); comment != comments_.end()) {
-      if (auto placement = parse_location_comment(comment->second)) {
-        placements_.add(conn.name, std::move(*placement));  // the name is new: checked above
-      }
-    }
-    for (std::size_t i = 0; i < conn.ports.size(); ++i) {
-      const PortRef ref{child, static_cast<std::uint32_t>(i)};
-      const std::string_view net = conn.ports[i];
-      if (external_.contains(net)) {
-        ports_.insert_or_assign(net, port_text(ref));
-      } else {
-        add_to_net(net, ref);
-      }
-    }
+  static constexpr std::size_t kLookahead = 4;
+
+  const Conn& conn(std::int64_t id) const { return std::get<Conn>(ir_.at(id)); }
+
+  void add_child(NetlistBuilder& builder, std::int64_t id) {
+    const Conn& child = conn(id);
+    nets_.assign(child.ports.begin(), child.ports.end());
+    const auto comment = comments_.find(id);
+    const std::string_view comment_text =
+        comment == comments_.end() ? std::string_view() : comment->second.view();
+    // Settings are taken from a record the caller gave up, else copied.
+    Map settings = owned_ir_ != nullptr ? std::move(std::get<Conn>(owned_ir_->at(id)).settings)
+                                        : child.settings;
+    builder.add_child(child.name, child.component, nets_, std::move(settings), comment_text);
   }
 
   // Frees what the netlist no longer needs of a child: its settings and comment were taken,
-  // and the nets table holds its own copies of the net names. Its name stays: the texts of
-  // its ports are made from it at the end.
+  // and the builder holds its own copies of the names.
   void release(std::int64_t id) {
     Conn& conn = std::get<Conn>(owned_ir_->at(id));
     conn.settings = Map{};
     std::vector<std::string>().swap(conn.ports);  // assigning {} would keep the capacity
+    std::string().swap(conn.name);
     if (auto comment = owned_comments_->find(id); comment != owned_comments_->end()) {
       comment.value() = Text();
     }
-  }
-
-  // Neighbouring instances mostly share a component: skip the shared memo for repeats.
-  const SharedPortNames& ports_of(const std::string& component) {
-    if (!last_ports_ || component != last_component_) {
-      last_ports_ = get_ports(component);
-      last_component_ = component;
-      port_lists_.insert(last_ports_);
-    }
-    return last_ports_;
-  }
-
-  // The instances table is far larger than the cache: start fetching a later child's slot
-  // while this one is assembled.
-  static constexpr std::size_t kLookahead = 4;
-  void prefetch_child(std::int64_t id) const {
-    instances_.prefetch(std::get<Conn>(ir_.at(id)).name);
-  }
-
-  void add_to_net(std::string_view name, PortRef ref) {
-    auto found = nets_.find(name);
-    if (found == nets_.end()) found = nets_.emplace(Text(name), Net{}).first;
-    Net& net = found.value();
-    if (net.count == 0) {
-      net.first = ref;
-    } else if (net.count == 1) {
-      net.second = ref;
-    } else {
-      crowded_.emplace_back(static_cast<std::uint32_t>(found - nets_.begin()), ref);
-    }
-    ++net.count;
-  }
-
-  Map connect_nets() {
-    MapBuilder connections;  // each instance port is on one net: keys are unique
-    connections.reserve(nets_.size() / 2 + 1);
-    for (auto it = nets_.begin(); it != nets_.end(); ++it) {
-      const Net& net = it->second;
-      if (net.count == 1) {
-        ports_.insert_or_assign(it->first, port_text(net.first));
-      } else if (net.count == 2) {
-        connections.add(port_text(net.first), port_text(net.second));
-      } else {
-        throw overcrowded(static_cast<std::size_t>(it - nets_.begin()));
-      }
-    }
-    return std::move(connections).finish();
-  }
-
-  ParseError overcrowded(std::size_t position) const {
-    const auto& [name, net] = *(nets_.begin() + static_cast<std::ptrdiff_t>(position));
-    std::string list =
-        "[" + printed_text(port_text(net.first)) + ", " + printed_text(port_text(net.second));
-    std::int64_t third_id = 0;
-    for (const auto& [net_position, ref] : crowded_) {
-      if (net_position != position) continue;
-      if (third_id == 0) third_id = children_[ref.child].conn->id;
-      list += ", " + printed_text(port_text(ref));
-    }
-    list += "]";
-    ParseError error("Net '" + name.str() + "' is connected to more than two ports: " + list +
-                     ". This is currently not supported.");
-    return located(std::move(error), third_id);
-  }
-
-  std::string port_text(PortRef ref) const {
-    const Child& child = children_[ref.child];
-    std::string text = child.conn->name;
-    text += ',';
-    if (ref.position < child.ports->size()) {
-      text += (*child.ports)[ref.position];
-    } else {
-      text += get_port(*child.ports, ref.position);
-    }
-    return text;
   }
 
   ParseError located(ParseError error, std::int64_t id) const {
@@ -236,19 +388,7 @@ class Assembler {
   const Map& settings_keymap_;
   const Comments& comments_;
   const SourceLines* source_lines_;
-  std::unordered_set<std::string_view> external_;
-  std::vector<Child> children_;
-  std::string last_component_;
-  SharedPortNames last_ports_;
-  std::unordered_set<SharedPortNames> port_lists_;  // every list a child points into
-  // Entries in one reserved vector: tsl's default deque allocates block after block.
-  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
-                   std::vector<std::pair<Text, Net>>>
-      nets_;
-  std::vector<std::pair<std::uint32_t, PortRef>> crowded_;  // (net position, third+ port)
-  Map instances_;
-  Map ports_;
-  MapBuilder placements_;
+  std::vector<std::string_view> nets_;  // kept to reuse its storage
 };
 
 // Positional name ("o1", "o2", ...) -> external port name, per subcircuit.

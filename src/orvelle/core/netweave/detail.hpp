@@ -145,10 +145,36 @@ struct ParsedIr {
   SourceLines source_lines;
 };
 
+/// One element line as the parser hands it on. The views live until the parser reads on.
+struct Element {
+  std::int64_t id;  // line id
+  std::string_view name;
+  std::string component;
+  std::span<const std::string_view> nets;
+  Map settings;
+};
+
+/// Receives the statements of a netlist in reading order. The IR is built by one receiver;
+/// the one-pass reader is another.
+class StatementSink {
+ public:
+  virtual ~StatementSink() = default;
+  /// The comment split off line `id`, before that line's statement (if any).
+  virtual void comment(std::int64_t id, std::string_view text) = 0;
+  virtual void subckt_opened(const Subckt& subckt) = 0;
+  /// An element line; `parent` is the innermost open block.
+  virtual void element(Element element, const Subckt& parent) = 0;
+  /// `subckt.children_ids` holds every element read since the previous ".ends".
+  virtual void subckt_closed(Subckt subckt) = 0;
+};
+
 /// Rewrites a controlled-source line (a word "vcvs", "vccs", "ccvs" or "cccs" in any case)
 /// into nets, then the keyword in lower case, then the settings. Other lines pass unchanged.
 std::vector<std::string_view> handle_sources(std::vector<std::string_view> words);
 std::optional<std::int64_t> get_parent_id(const std::vector<Subckt>& parents) noexcept;
+/// Reads every line into `sink`; a ParseError carries the source line of its statement.
+void parse_statements(LineStream& lines, StatementSink& sink, const Map& component_map = {},
+                      const Map& kwargs = {}, SourceLines* source_lines = nullptr);
 ParsedIr parse_into_ir(LineStream& lines, const Map& component_map = {}, const Map& kwargs = {});
 
 // ---- Location comments (location.cpp) ----
@@ -158,6 +184,48 @@ ParsedIr parse_into_ir(LineStream& lines, const Map& component_map = {}, const M
 std::optional<Map> parse_location_comment(std::string_view comment);
 
 // ---- Assembly (assembly.cpp) ----
+
+/// Thrown by the one-pass reader for input that only the staged reader handles exactly as
+/// written (nested blocks that share children, names holding commas, and any failure).
+struct StagedReadingNeeded {};
+
+/// For the texts of instance ports: the external port names of the subcircuit named
+/// `component`, in order, or null when it is no subcircuit of the netlist being read.
+using SubcircuitPorts = std::function<const Map*(std::string_view component)>;
+
+/// One subcircuit's netlist while its children are added. The instance-port texts are made
+/// only by finish(), so a caller that already knows every subcircuit's external ports can
+/// have positional ports renamed as the texts are made, instead of rewriting them after.
+class NetlistBuilder {
+ public:
+  /// Takes the subcircuit's name and external port names (copied).
+  NetlistBuilder(const Subckt& subckt, const Map& settings_keymap,
+                 std::size_t expected_children = 0);
+  NetlistBuilder(NetlistBuilder&&) noexcept;
+  NetlistBuilder& operator=(NetlistBuilder&&) noexcept;
+  ~NetlistBuilder();
+
+  /// Throws ParseError for a repeated instance name or an unreadable location comment.
+  void add_child(std::string_view name, std::string_view component,
+                 std::span<const std::string_view> nets, Map settings, std::string_view comment);
+  /// A hint that a child of this name comes soon.
+  void prefetch(std::string_view name) const noexcept;
+  std::size_t child_count() const noexcept;
+  /// Joins the nets. Throws ParseError for a net on more than two instance ports;
+  /// failed_child() then names the child that added the third.
+  void close();
+  std::size_t failed_child() const noexcept;
+  /// The external ports, in order; complete once closed.
+  const Map& ports() const noexcept;
+  /// The netlist {instances, connections, ports, settings, placements}. With `renames`,
+  /// ports o1, o2, ... of subcircuit instances are named as that subcircuit's external
+  /// ports; throws StagedReadingNeeded where that would not match renaming afterwards.
+  Map finish(Map settings, const SubcircuitPorts* renames = nullptr) &&;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 /// One subcircuit's netlist {instances, connections, ports, settings, placements}.
 /// `source_lines`, when given, lets errors name the line of the instance at fault.

@@ -37,15 +37,15 @@ std::string mapped_component(const Map& component_map, std::string_view componen
                               "' is not a text");
 }
 
-// Reads one netlist's lines; the state is that of one call of parse_into_ir.
+// Reads one netlist's lines into a sink; the state is that of one call of parse_statements.
 class StatementParser {
  public:
-  StatementParser(const Map& component_map, const Map& kwargs)
-      : component_map_(component_map), kwargs_(kwargs) {}
+  StatementParser(StatementSink& sink, const Map& component_map, const Map& kwargs)
+      : sink_(sink), component_map_(component_map), kwargs_(kwargs) {}
 
   void read(std::int64_t id, std::string_view line) {
     const auto [text, comment] = split_comments(line);
-    if (!comment.empty()) result_.comments.emplace(id, std::string(comment));
+    if (!comment.empty()) sink_.comment(id, comment);
     if (text.empty()) return;
     split_words(text, words_);
     std::erase(words_, std::string_view{});
@@ -56,9 +56,6 @@ class StatementParser {
       read_element(id);
     }
   }
-
-  ParsedIr finish() { return std::move(result_); }
-  SourceLines& source_lines() { return result_.source_lines; }
 
  private:
   void read_command(std::int64_t id) {
@@ -82,6 +79,7 @@ class StatementParser {
                   get_parent_id(parents_),
                   {}};
     parents_.push_back(std::move(subckt));
+    sink_.subckt_opened(parents_.back());
     refresh_defaults();
   }
 
@@ -91,8 +89,7 @@ class StatementParser {
     parents_.pop_back();
     subckt.children_ids = std::move(children_ids_);
     children_ids_.clear();
-    const std::int64_t id = subckt.id;
-    result_.ir.emplace(id, std::move(subckt));
+    sink_.subckt_closed(std::move(subckt));
     refresh_defaults();
   }
 
@@ -122,14 +119,10 @@ class StatementParser {
       component = mapped_component(component_map_, ports.back());
       ports.pop_back();
     }
-    Conn conn{id,
-              std::string(name),
-              std::move(component),
-              to_strings(ports),
-              get_ir_settings(words, *defaults_),
-              parents_.back().id};
+    Map settings = get_ir_settings(words, *defaults_);
     children_ids_.push_back(id);
-    result_.ir.emplace(id, std::move(conn));
+    sink_.element(Element{id, name, std::move(component), ports, std::move(settings)},
+                  parents_.back());
   }
 
   // A resistor's or capacitor's third bare word is its value, read as the setting "value"
@@ -160,6 +153,7 @@ class StatementParser {
     return {views.begin(), views.end()};
   }
 
+  StatementSink& sink_;
   const Map& component_map_;
   const Map& kwargs_;
   const Map* defaults_ = &kwargs_;
@@ -169,7 +163,33 @@ class StatementParser {
   std::vector<std::string_view> words_;
   std::vector<std::string_view> element_words_;  // kept to reuse its storage
   std::vector<std::string_view> ports_;          // likewise
-  ParsedIr result_;
+};
+
+// The intermediate representation as a sink: records in the order they are completed.
+class IrBuilder final : public StatementSink {
+ public:
+  explicit IrBuilder(ParsedIr& result) : result_(result) {}
+
+  void comment(std::int64_t id, std::string_view text) override {
+    result_.comments.emplace(id, Text(text));
+  }
+  void subckt_opened(const Subckt&) override {}
+  void element(Element element, const Subckt& parent) override {
+    Conn conn{element.id,
+              std::string(element.name),
+              std::move(element.component),
+              {element.nets.begin(), element.nets.end()},
+              std::move(element.settings),
+              parent.id};
+    result_.ir.emplace(element.id, std::move(conn));
+  }
+  void subckt_closed(Subckt subckt) override {
+    const std::int64_t id = subckt.id;
+    result_.ir.emplace(id, std::move(subckt));
+  }
+
+ private:
+  ParsedIr& result_;
 };
 
 }  // namespace
@@ -197,12 +217,13 @@ std::optional<std::int64_t> get_parent_id(const std::vector<Subckt>& parents) no
   return parents.back().id;
 }
 
-ParsedIr parse_into_ir(LineStream& lines, const Map& component_map, const Map& kwargs) {
-  StatementParser parser(component_map, kwargs);
+void parse_statements(LineStream& lines, StatementSink& sink, const Map& component_map,
+                      const Map& kwargs, SourceLines* source_lines) {
+  StatementParser parser(sink, component_map, kwargs);
   std::int64_t id = 0;
   while (const auto line = lines.next()) {
     ++id;
-    parser.source_lines().push_back(line->source_line);
+    if (source_lines != nullptr) source_lines->push_back(line->source_line);
     try {
       parser.read(id, line->text);
     } catch (ParseError& error) {
@@ -210,7 +231,13 @@ ParsedIr parse_into_ir(LineStream& lines, const Map& component_map, const Map& k
       throw;
     }
   }
-  return parser.finish();
+}
+
+ParsedIr parse_into_ir(LineStream& lines, const Map& component_map, const Map& kwargs) {
+  ParsedIr result;
+  IrBuilder builder(result);
+  parse_statements(lines, builder, component_map, kwargs, &result.source_lines);
+  return result;
 }
 
 }  // namespace orvelle::detail
