@@ -55,10 +55,27 @@ void compare_line_readers(std::string_view bytes) {
   }
 }
 
+// The one-pass reader must give exactly what the staged reader gives, or hand over.
+void compare_readers(std::string_view bytes) {
+  const auto woven = detail::weave_text(bytes);
+  if (!woven) return;
+  try {
+    auto parsed = detail::netweave_text_into_ir(bytes);
+    const RecursiveNetlist staged = detail::recursive_netlist_from_ir(
+        std::move(parsed.ir), {}, std::move(parsed.comments), &parsed.source_lines);
+    if (Value(*woven) != Value(staged)) {
+      finding("the one-pass reader differs from the staged one", Value(*woven));
+    }
+  } catch (const std::exception& error) {
+    finding("the one-pass reader reads what the staged one refuses", Value(error.what()));
+  }
+}
+
 }  // namespace
 
 void read_netlist(std::string_view bytes) {
   compare_line_readers(bytes);
+  compare_readers(bytes);
   netlist_of(bytes);
 }
 

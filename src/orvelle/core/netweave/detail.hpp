@@ -34,6 +34,18 @@ std::string_view strip(std::string_view text) noexcept;
 /// Passes `message` to the process-wide warning handler.
 void warn(std::string message);
 
+/// While alive, this thread's warnings are kept in `into` instead of being passed on.
+class WarningCapture {
+ public:
+  explicit WarningCapture(std::vector<std::string>& into) noexcept;
+  ~WarningCapture();
+  WarningCapture(const WarningCapture&) = delete;
+  WarningCapture& operator=(const WarningCapture&) = delete;
+
+ private:
+  std::vector<std::string>* previous_;
+};
+
 // ---- Line pipeline (lines.cpp) ----
 
 /// One line on its way through the pipeline, with the 1-based source line where it starts.
@@ -248,6 +260,11 @@ ParsedIr netweave_into_ir(std::istream& stream, const Map& component_map = {},
 /// Parses a netlist text already in memory.
 ParsedIr netweave_text_into_ir(std::string_view content, const Map& component_map = {},
                                const Map& kwargs = {});
+/// The recursive netlist read in one pass, or nothing when the text needs the staged reader
+/// (which then gives the same result or error): the fast way through, same warnings too.
+std::optional<RecursiveNetlist> weave_text(std::string_view content,
+                                           const Map& settings_keymap = {},
+                                           const Map& component_map = {}, const Map& kwargs = {});
 /// Takes the IR and comments by value: the children's inputs are released as they are used.
 RecursiveNetlist recursive_netlist_from_ir(Ir ir, const Map& settings_keymap, Comments comments,
                                            const SourceLines* source_lines = nullptr);

@@ -39,7 +39,22 @@ WarningHandler set_warning_handler(WarningHandler handler) {
 
 namespace detail {
 
+namespace {
+thread_local std::vector<std::string>* captured_warnings = nullptr;
+}  // namespace
+
+WarningCapture::WarningCapture(std::vector<std::string>& into) noexcept
+    : previous_(std::exchange(captured_warnings, &into)) {}
+
+WarningCapture::~WarningCapture() {
+  captured_warnings = previous_;
+}
+
 void warn(std::string message) {
+  if (captured_warnings != nullptr) {
+    captured_warnings->push_back(std::move(message));
+    return;
+  }
   WarningHandler handler;
   {
     WarningChannel& channel = warning_channel();
@@ -163,7 +178,12 @@ RecursiveNetlist recursive_netlist_from_ir(Ir ir, const Map& settings_keymap, Co
 
 namespace {
 
-RecursiveNetlist weave(detail::ParsedIr parsed, const Map& settings_keymap) {
+RecursiveNetlist weave(std::string_view content, const Map& settings_keymap,
+                       const Map& component_map, const Map& kwargs) {
+  if (auto woven = detail::weave_text(content, settings_keymap, component_map, kwargs)) {
+    return std::move(*woven);
+  }
+  detail::ParsedIr parsed = detail::netweave_text_into_ir(content, component_map, kwargs);
   return detail::recursive_netlist_from_ir(std::move(parsed.ir), settings_keymap,
                                            std::move(parsed.comments), &parsed.source_lines);
 }
@@ -172,12 +192,12 @@ RecursiveNetlist weave(detail::ParsedIr parsed, const Map& settings_keymap) {
 
 RecursiveNetlist netweave(const std::filesystem::path& path, const Map& settings_keymap,
                           const Map& component_map, const Map& kwargs) {
-  return weave(detail::netweave_into_ir(path, component_map, kwargs), settings_keymap);
+  return weave(detail::read_file(path), settings_keymap, component_map, kwargs);
 }
 
 RecursiveNetlist netweave(std::istream& stream, const Map& settings_keymap,
                           const Map& component_map, const Map& kwargs) {
-  return weave(detail::netweave_into_ir(stream, component_map, kwargs), settings_keymap);
+  return weave(detail::read_stream(stream), settings_keymap, component_map, kwargs);
 }
 
 }  // namespace orvelle
