@@ -127,10 +127,24 @@ struct Map::Rep {
   }
   std::size_t mask() const noexcept { return index_capacity(capacity) - 1; }
 
-  // Indexes entries [from, size); the index must hold exactly the ones before.
+  // Indexes entries [from, size); the index must hold exactly the ones before. A large index
+  // is mostly out of cache, so the slot of the entry a few places ahead is fetched early.
   void index_from(std::size_t from) noexcept {
-    for (std::size_t i = from; i < size; ++i)
-      index_insert(index(), mask(), hash32(entries()[i].first), i);
+    std::uint64_t* slots = index();
+    const std::size_t m = mask();
+    if (from + 1 == size) return index_insert(slots, m, hash32(entries()[from].first), from);
+    constexpr std::size_t kAhead = 8;
+    std::array<std::uint32_t, kAhead> hashes{};
+    const auto fetch = [&](std::size_t i) {
+      hashes[i % kAhead] = hash32(entries()[i].first);
+      __builtin_prefetch(slots + (hashes[i % kAhead] & m));
+    };
+    for (std::size_t i = from; i < size && i < from + kAhead; ++i) fetch(i);
+    for (std::size_t i = from; i < size; ++i) {
+      const std::uint32_t hash = hashes[i % kAhead];
+      if (i + kAhead < size) fetch(i + kAhead);
+      index_insert(slots, m, hash, i);
+    }
   }
   void reindex() noexcept {
     std::memset(index(), 0, index_capacity(capacity) * sizeof(std::uint64_t));

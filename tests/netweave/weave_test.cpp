@@ -93,7 +93,7 @@ TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
       // An element read before an inner block opens belongs to the inner block.
       ".subckt outer a\nX1 a c straight\n.subckt inner b\nX2 b c straight\n.ends\n.ends\n",
       // A location the staged reader never reads, in a block that never closes.
-      ".subckt s a\nX1 a straight $ location=(1,2)\n",
+      ".subckt s a\nX1 a straight $ location=(1,2)\nX2 a straight\n",
       // Errors: a parse error, a repeated instance, a crowded net, a name with a comma.
       ".subckt s a\nX1 a straight\n.param x=1\n.ends\n",
       ".subckt s a\nX1 a straight\nX1 a bend_euler\n.ends\n",

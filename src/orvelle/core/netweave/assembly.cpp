@@ -1,10 +1,10 @@
 // One subcircuit's netlist from its IR records, and the renaming of positional ports.
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "orvelle/core/netweave/detail.hpp"
 
@@ -61,6 +61,70 @@ struct Net {
   PortRef second{};
 };
 
+// Net name -> the instance ports on it, in order of first sight. Open addressing with each
+// name's 32-bit hash kept in its slot, so the slot a name will probe can be fetched ahead of
+// its use, and growing never reads the names again.
+class NetTable {
+ public:
+  struct Entry {
+    Text name;
+    Net net;
+    bool external;  // a declared port of the subcircuit: its instance ports join no net
+  };
+
+  static std::uint32_t hash(std::string_view name) noexcept {
+    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+  }
+
+  void reserve(std::size_t n) {
+    entries_.reserve(n);
+    if (slots_for(n) > slots_.size()) rebuild(slots_for(n));
+  }
+
+  void prefetch(std::string_view name) const noexcept {
+    if (!slots_.empty()) __builtin_prefetch(slots_.data() + (hash(name) & mask()));
+  }
+
+  Entry& find_or_add(std::string_view name) {
+    if (slots_for(entries_.size() + 1) > slots_.size()) rebuild(slots_for(entries_.size() + 1));
+    const std::uint32_t h = hash(name);
+    for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == 0) {
+        slots_[i] = (std::uint64_t{h} << 32) | (entries_.size() + 1);
+        return entries_.emplace_back(Entry{Text(name), Net{}, false});
+      }
+      Entry& entry = entries_[(slot & UINT32_MAX) - 1];
+      if ((slot >> 32) == h && entry.name == name) return entry;
+    }
+  }
+
+  std::vector<Entry>& entries() noexcept { return entries_; }
+
+ private:
+  static std::size_t slots_for(std::size_t n) noexcept {
+    return std::bit_ceil(std::max<std::size_t>(16, n * 2));
+  }
+  std::size_t mask() const noexcept { return slots_.size() - 1; }
+
+  void rebuild(std::size_t count) {
+    std::vector<std::uint64_t> old(count, 0);
+    old.swap(slots_);
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t j = 0; j < old.size(); ++j) {
+      if (j + kAhead < old.size() && old[j + kAhead] != 0)
+        __builtin_prefetch(slots_.data() + ((old[j + kAhead] >> 32) & mask()));
+      if (old[j] == 0) continue;
+      std::size_t i = (old[j] >> 32) & mask();
+      while (slots_[i] != 0) i = (i + 1) & mask();
+      slots_[i] = old[j];
+    }
+  }
+
+  std::vector<Entry> entries_;
+  std::vector<std::uint64_t> slots_;  // hash << 32 | position + 1; 0 when empty
+};
+
 // A component the children use, with the port names its instance-port texts get.
 struct Component {
   Text name;
@@ -97,22 +161,21 @@ std::size_t positional_number(std::string_view port) noexcept {
 }  // namespace
 
 struct NetlistBuilder::State {
-  State(const Subckt& subckt, const Map& keymap)
-      : subcircuit(subckt.component),
-        settings_keymap(keymap),
-        external(subckt.ports.begin(), subckt.ports.end()) {}
+  State(const Subckt& subckt, const Map& keymap, std::size_t expected_children)
+      : subcircuit(subckt.component), settings_keymap(keymap) {
+    // A chain has about one net per child; room for a quarter more (three-port parts,
+    // dangling nets) spares the table a doubling that would leave most of it empty.
+    nets.reserve(subckt.ports.size() + expected_children + expected_children / 4);
+    for (const std::string& port : subckt.ports) nets.find_or_add(port).external = true;
+  }
 
   std::string subcircuit;
   const Map& settings_keymap;
-  std::unordered_set<std::string, StringHash, std::equal_to<>> external;
   std::vector<Component> components;
   std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>> component_index;
   std::uint32_t last_component = UINT32_MAX;
   std::vector<std::uint32_t> children;  // component of each child, in order
-  // Entries in one reserved vector: tsl's default deque allocates block after block.
-  tsl::ordered_map<Text, Net, StringHash, std::equal_to<>, std::allocator<std::pair<Text, Net>>,
-                   std::vector<std::pair<Text, Net>>>
-      nets;
+  NetTable nets;
   std::vector<std::pair<std::uint32_t, PortRef>> crowded;  // (net position, third+ port)
   std::vector<std::pair<PortRef, PortRef>> connections;
   std::size_t failed_child = 0;
@@ -133,16 +196,14 @@ struct NetlistBuilder::State {
     return last_component = found->second;
   }
 
-  void add_to_net(std::string_view name, PortRef ref) {
-    auto found = nets.find(name);
-    if (found == nets.end()) found = nets.emplace(Text(name), Net{}).first;
-    Net& net = found.value();
+  void add_to_net(NetTable::Entry& entry, PortRef ref) {
+    Net& net = entry.net;
     if (net.count == 0) {
       net.first = ref;
     } else if (net.count == 1) {
       net.second = ref;
     } else {
-      crowded.emplace_back(static_cast<std::uint32_t>(found - nets.begin()), ref);
+      crowded.emplace_back(static_cast<std::uint32_t>(&entry - nets.entries().data()), ref);
     }
     ++net.count;
   }
@@ -156,7 +217,7 @@ struct NetlistBuilder::State {
   }
 
   ParseError overcrowded(std::size_t position) {
-    const auto& [name, net] = *(nets.begin() + static_cast<std::ptrdiff_t>(position));
+    const auto& [name, net, external] = nets.entries()[position];
     std::string list = "[";  // appended, not concatenated: g++ 12 misreads the latter
     list += printed_text(plain_text(net.first));
     list += ", ";
@@ -201,13 +262,10 @@ struct NetlistBuilder::State {
 
 NetlistBuilder::NetlistBuilder(const Subckt& subckt, const Map& settings_keymap,
                                std::size_t expected_children)
-    : state_(std::make_unique<State>(subckt, settings_keymap)) {
+    : state_(std::make_unique<State>(subckt, settings_keymap, expected_children)) {
   state_->children.reserve(expected_children);
   state_->instances.reserve(expected_children);
   state_->placements.reserve(expected_children);
-  // A chain has about one net per child; room for a quarter more (three-port parts, dangling
-  // nets) spares the table a doubling that would leave most of it empty.
-  state_->nets.reserve(expected_children + expected_children / 4);
 }
 
 NetlistBuilder::NetlistBuilder(NetlistBuilder&&) noexcept = default;
@@ -237,16 +295,19 @@ void NetlistBuilder::add_child(std::string_view name, std::string_view component
   }
   for (std::size_t i = 0; i < nets.size(); ++i) {
     const PortRef ref{child, static_cast<std::uint32_t>(i)};
-    if (s.external.contains(nets[i])) {
+    NetTable::Entry& net = s.nets.find_or_add(nets[i]);
+    if (net.external) {
       s.ports.insert_or_assign(nets[i], packed(ref));
     } else {
-      s.add_to_net(nets[i], ref);
+      s.add_to_net(net, ref);
     }
   }
 }
 
-void NetlistBuilder::prefetch(std::string_view name) const noexcept {
+void NetlistBuilder::prefetch(std::string_view name,
+                              std::span<const std::string_view> nets) const noexcept {
   state_->instances.prefetch(name);
+  for (const std::string_view net : nets) state_->nets.prefetch(net);
 }
 
 std::size_t NetlistBuilder::child_count() const noexcept {
@@ -255,19 +316,20 @@ std::size_t NetlistBuilder::child_count() const noexcept {
 
 void NetlistBuilder::close() {
   State& s = *state_;
-  s.connections.reserve(s.nets.size() / 2 + 1);
-  for (auto it = s.nets.begin(); it != s.nets.end(); ++it) {
-    const Net& net = it->second;
+  auto& nets = s.nets.entries();
+  s.connections.reserve(nets.size() / 2 + 1);
+  for (std::size_t position = 0; position < nets.size(); ++position) {
+    const auto& [name, net, external] = nets[position];
+    if (external) continue;
     if (net.count == 1) {
-      s.ports.insert_or_assign(it->first, packed(net.first));
+      s.ports.insert_or_assign(name, packed(net.first));
     } else if (net.count == 2) {
       s.connections.emplace_back(net.first, net.second);
     } else {
-      throw s.overcrowded(static_cast<std::size_t>(it - s.nets.begin()));
+      throw s.overcrowded(position);
     }
   }
-  decltype(s.nets)().swap(s.nets);
-  decltype(s.external)().swap(s.external);
+  s.nets = NetTable();
 }
 
 std::size_t NetlistBuilder::failed_child() const noexcept {
@@ -328,7 +390,10 @@ class Assembler {
       const std::int64_t id = ids[k];
       // The instances table is far larger than the cache: start fetching a later child's
       // slot while this one is assembled.
-      if (k + kLookahead < ids.size()) builder.prefetch(conn(ids[k + kLookahead]).name);
+      if (k + kLookahead < ids.size()) {
+        const Conn& later = conn(ids[k + kLookahead]);
+        builder.prefetch(later.name, {});
+      }
       try {
         add_child(builder, id);
       } catch (ParseError& error) {

@@ -220,8 +220,8 @@ class NetlistBuilder {
   /// Throws ParseError for a repeated instance name or an unreadable location comment.
   void add_child(std::string_view name, std::string_view component,
                  std::span<const std::string_view> nets, Map settings, std::string_view comment);
-  /// A hint that a child of this name comes soon.
-  void prefetch(std::string_view name) const noexcept;
+  /// A hint that a child of this name on these nets comes soon.
+  void prefetch(std::string_view name, std::span<const std::string_view> nets) const noexcept;
   std::size_t child_count() const noexcept;
   /// Joins the nets. Throws ParseError for a net on more than two instance ports;
   /// failed_child() then names the child that added the third.

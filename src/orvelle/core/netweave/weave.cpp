@@ -16,6 +16,47 @@ struct WovenNetlist {
   Map port_names;  // the external ports, kept apart: the builder gives its own up when done
 };
 
+// An element kept back for one line, so that its slots in the large tables are fetched
+// while the next line is read. Its texts are copied into storage that is reused.
+class HeldElement {
+ public:
+  bool held() const noexcept { return held_; }
+
+  void hold(Element& element, std::string_view comment) {
+    std::size_t size = element.name.size() + element.component.size() + comment.size();
+    for (const std::string_view net : element.nets) size += net.size();
+    bytes_.clear();
+    bytes_.reserve(size);  // the views below point into it: no reallocation while filling
+    name_ = keep(element.name);
+    component_ = keep(element.component);
+    comment_ = keep(comment);
+    nets_.clear();
+    for (const std::string_view net : element.nets) nets_.push_back(keep(net));
+    settings_ = std::move(element.settings);
+    held_ = true;
+  }
+
+  void add_to(NetlistBuilder& builder) {
+    held_ = false;
+    builder.add_child(name_, component_, nets_, std::move(settings_), comment_);
+  }
+
+ private:
+  std::string_view keep(std::string_view text) {
+    const std::size_t at = bytes_.size();
+    bytes_.append(text);
+    return std::string_view(bytes_).substr(at);
+  }
+
+  bool held_ = false;
+  std::string bytes_;
+  std::string_view name_;
+  std::string_view component_;
+  std::string_view comment_;
+  std::vector<std::string_view> nets_;
+  Map settings_;
+};
+
 class Weaver final : public StatementSink {
  public:
   explicit Weaver(const Map& settings_keymap) : settings_keymap_(settings_keymap) {}
@@ -37,16 +78,14 @@ class Weaver final : public StatementSink {
       throw StagedReadingNeeded{};
     }
     if (!batch_) batch_.emplace(parent, settings_keymap_);
-    const std::string_view comment = comment_id_ == element.id ? comment_ : std::string_view();
-    // Location comments are read during assembly in the staged reader, after every other
-    // warning, and not at all for a block that never closes.
-    const WarningCapture capture(batch_warnings_);
-    batch_->add_child(element.name, element.component, element.nets, std::move(element.settings),
-                      comment);
+    batch_->prefetch(element.name, element.nets);
+    add_held();
+    held_.hold(element, comment_id_ == element.id ? comment_ : std::string_view());
   }
 
   void subckt_closed(Subckt subckt) override {
     if (!batch_) return;  // no children: no netlist
+    add_held();
     batch_->close();
     assembly_warnings_.insert(assembly_warnings_.end(), batch_warnings_.begin(),
                               batch_warnings_.end());
@@ -84,10 +123,19 @@ class Weaver final : public StatementSink {
   std::vector<std::string>& assembly_warnings() { return assembly_warnings_; }
 
  private:
+  void add_held() {
+    if (!held_.held()) return;
+    // Location comments are read during assembly in the staged reader, after every other
+    // warning, and not at all for a block that never closes.
+    const WarningCapture capture(batch_warnings_);
+    held_.add_to(*batch_);
+  }
+
   const Map& settings_keymap_;
   std::int64_t comment_id_ = 0;
   std::string_view comment_;
   std::optional<NetlistBuilder> batch_;  // the netlist of the block the next ".ends" closes
+  HeldElement held_;                     // the batch's latest element, not yet added
   std::vector<std::string> batch_warnings_;
   std::vector<std::string> assembly_warnings_;
   std::vector<WovenNetlist> netlists_;
