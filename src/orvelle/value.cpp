@@ -91,10 +91,6 @@ namespace {
 
 constexpr std::size_t kScanLimit = 8;  // mappings of up to this capacity have no index
 
-std::uint32_t hash32(std::string_view key) noexcept {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
-}
-
 std::size_t index_capacity(std::size_t capacity) noexcept {
   return std::bit_ceil(capacity * 2);
 }

@@ -31,6 +31,31 @@ class Value;
 class Map;
 using List = std::vector<Value>;
 
+/// The 32-bit hash that mappings index their keys by: a few multiplications for the short
+/// names of a netlist, with a full final mix so that the low bits are usable on their own.
+inline std::uint32_t hash32(std::string_view text) noexcept {
+  std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ (text.size() * 0xC2B2AE3D27D4EB4FULL);
+  const char* p = text.data();
+  std::size_t n = text.size();
+  for (; n >= 8; n -= 8, p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * 0xBF58476D1CE4E5B9ULL;
+    h ^= h >> 29;
+  }
+  if (n > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, n);
+    h = (h ^ word) * 0x94D049BB133111EBULL;
+  }
+  h ^= h >> 30;
+  h *= 0xBF58476D1CE4E5B9ULL;
+  h ^= h >> 27;
+  h *= 0x94D049BB133111EBULL;
+  h ^= h >> 31;
+  return static_cast<std::uint32_t>(h);
+}
+
 /// Hashes any string-like key, so tables can be searched with a string_view without a copy.
 struct StringHash {
   using is_transparent = void;

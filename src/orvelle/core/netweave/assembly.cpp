@@ -72,9 +72,7 @@ class NetTable {
     bool external;  // a declared port of the subcircuit: its instance ports join no net
   };
 
-  static std::uint32_t hash(std::string_view name) noexcept {
-    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
-  }
+  static std::uint32_t hash(std::string_view name) noexcept { return hash32(name); }
 
   void reserve(std::size_t n) {
     entries_.reserve(n);
@@ -196,6 +194,37 @@ struct NetlistBuilder::State {
     return last_component = found->second;
   }
 
+  // The new child's index. One lookup both refuses a repeated name and places the instance
+  // that `make` gives.
+  template <class MakeInstance>
+  std::uint32_t add_instance(std::string_view name, std::string_view component,
+                             MakeInstance&& make) {
+    const std::uint32_t component_index = component_of(component);
+    auto [slot, fresh] = instances.try_emplace(name);
+    if (!fresh) {
+      throw ParseError("Instance '" + std::string(name) +
+                       "' is defined more than once in subcircuit '" + subcircuit + "'.");
+    }
+    slot.value() = make();
+    children.push_back(component_index);
+    return static_cast<std::uint32_t>(children.size() - 1);
+  }
+
+  // The name is new: add_instance checked it.
+  void place(std::string_view name, Map placement) { placements.add(name, std::move(placement)); }
+
+  void add_nets(std::uint32_t child, std::span<const std::string_view> names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const PortRef ref{child, static_cast<std::uint32_t>(i)};
+      NetTable::Entry& net = nets.find_or_add(names[i]);
+      if (net.external) {
+        ports.insert_or_assign(names[i], packed(ref));
+      } else {
+        add_to_net(net, ref);
+      }
+    }
+  }
+
   void add_to_net(NetTable::Entry& entry, PortRef ref) {
     Net& net = entry.net;
     if (net.count == 0) {
@@ -272,36 +301,31 @@ NetlistBuilder::NetlistBuilder(NetlistBuilder&&) noexcept = default;
 NetlistBuilder& NetlistBuilder::operator=(NetlistBuilder&&) noexcept = default;
 NetlistBuilder::~NetlistBuilder() = default;
 
+Map NetlistBuilder::instance(std::string_view component, Map settings, const Map& settings_keymap) {
+  Map instance;
+  instance.reserve(2);
+  instance.emplace("component", component);
+  instance.emplace("settings", patch_settings(std::move(settings), settings_keymap));
+  return instance;
+}
+
 void NetlistBuilder::add_child(std::string_view name, std::string_view component,
                                std::span<const std::string_view> nets, Map settings,
                                std::string_view comment) {
   State& s = *state_;
-  const std::uint32_t component_index = s.component_of(component);
-  // One lookup both refuses a repeated name and places the new instance.
-  auto [slot, fresh] = s.instances.try_emplace(name);
-  if (!fresh) {
-    throw ParseError("Instance '" + std::string(name) +
-                     "' is defined more than once in subcircuit '" + s.subcircuit + "'.");
-  }
-  const auto child = static_cast<std::uint32_t>(s.children.size());
-  s.children.push_back(component_index);
-  Map instance;
-  instance.reserve(2);
-  instance.emplace("component", component);
-  instance.emplace("settings", patch_settings(std::move(settings), s.settings_keymap));
-  slot.value() = std::move(instance);
-  if (auto placement = parse_location_comment(comment)) {
-    s.placements.add(name, std::move(*placement));  // the name is new: checked above
-  }
-  for (std::size_t i = 0; i < nets.size(); ++i) {
-    const PortRef ref{child, static_cast<std::uint32_t>(i)};
-    NetTable::Entry& net = s.nets.find_or_add(nets[i]);
-    if (net.external) {
-      s.ports.insert_or_assign(nets[i], packed(ref));
-    } else {
-      s.add_to_net(net, ref);
-    }
-  }
+  const std::uint32_t child = s.add_instance(
+      name, component, [&] { return instance(component, std::move(settings), s.settings_keymap); });
+  if (auto placement = parse_location_comment(comment)) s.place(name, std::move(*placement));
+  s.add_nets(child, nets);
+}
+
+void NetlistBuilder::add_child(std::string_view name, std::string_view component,
+                               std::span<const std::string_view> nets, Map instance,
+                               std::optional<Map> placement) {
+  State& s = *state_;
+  const std::uint32_t child = s.add_instance(name, component, [&] { return std::move(instance); });
+  if (placement) s.place(name, std::move(*placement));
+  s.add_nets(child, nets);
 }
 
 void NetlistBuilder::prefetch(std::string_view name,

@@ -220,6 +220,12 @@ class NetlistBuilder {
   /// Throws ParseError for a repeated instance name or an unreadable location comment.
   void add_child(std::string_view name, std::string_view component,
                  std::span<const std::string_view> nets, Map settings, std::string_view comment);
+  /// The same with the instance mapping made by instance() and the location comment read.
+  void add_child(std::string_view name, std::string_view component,
+                 std::span<const std::string_view> nets, Map instance,
+                 std::optional<Map> placement);
+  /// An instance mapping {component, settings}, its settings patched.
+  static Map instance(std::string_view component, Map settings, const Map& settings_keymap);
   /// A hint that a child of this name on these nets comes soon.
   void prefetch(std::string_view name, std::span<const std::string_view> nets) const noexcept;
   std::size_t child_count() const noexcept;

@@ -1,5 +1,6 @@
 // Setting values: numbers with unit suffixes, quoted texts, lists and named values.
 
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -57,8 +58,50 @@ LiteralShape literal_shape(std::string_view text) noexcept {
   return {true, order + exponent};
 }
 
+// A literal of at most 15 significant digits scaled by at most 10^22 either way, read
+// without the general conversion: the digits and the power of ten are both exact doubles,
+// so one multiplication or division rounds exactly as the general conversion does.
+std::optional<double> short_literal_value(std::string_view text) noexcept {
+  static constexpr std::array<double, 23> kPowers = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  std::size_t i = 0;
+  const bool negative = text[0] == '-';
+  if (text[0] == '+' || text[0] == '-') ++i;
+  std::uint64_t digits = 0;
+  int significant = 0;
+  int scale = 0;
+  bool fraction = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !fraction) {
+      fraction = true;
+      continue;
+    }
+    if (!is_digit(c)) break;
+    if ((significant > 0 || c != '0') && ++significant > 15) return std::nullopt;
+    digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+    if (fraction) --scale;
+  }
+  if (i < text.size()) {  // an exponent: the shape is valid, so "e", a sign, then digits
+    ++i;
+    const bool negative_exponent = text[i] == '-';
+    if (text[i] == '+' || text[i] == '-') ++i;
+    if (text.size() - i > 4) return std::nullopt;
+    int exponent = 0;
+    for (; i < text.size(); ++i) exponent = exponent * 10 + (text[i] - '0');
+    scale += negative_exponent ? -exponent : exponent;
+  }
+  if (scale < -22 || scale > 22) return std::nullopt;
+  double value = static_cast<double>(digits);
+  value = scale < 0 ? value / kPowers[static_cast<std::size_t>(-scale)]
+                    : value * kPowers[static_cast<std::size_t>(scale)];
+  return negative ? -value : value;
+}
+
 // The value of a literal of valid `shape`; nothing when it overflows.
 std::optional<double> literal_value(std::string_view text, LiteralShape shape) noexcept {
+  if (const auto value = short_literal_value(text)) return value;
   const bool negative = text.front() == '-';
   const char* begin = text.data() + (text.front() == '+' ? 1 : 0);
   double value = 0.0;

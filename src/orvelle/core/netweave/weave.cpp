@@ -1,6 +1,13 @@
 // The one-pass reader: text straight to the recursive netlist, each element assembled as it
 // is read, with no intermediate records and no renaming pass over the finished netlists.
+// Reading the statements and assembling them are separate sides that hand over chunks of
+// statements; a large text has them run on two threads.
 
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "orvelle/core/netweave/detail.hpp"
@@ -9,57 +16,63 @@ namespace orvelle::detail {
 
 namespace {
 
-struct WovenNetlist {
-  std::string name;
-  NetlistBuilder builder;
-  Map settings;
-  Map port_names;  // the external ports, kept apart: the builder gives its own up when done
+// One statement as the reading side hands it to the assembling side.
+struct Statement {
+  enum class Kind : std::uint8_t { opened, element, closed };
+  Kind kind;
+  // element: name, component and nets back to back in the chunk's bytes
+  std::uint32_t text_at = 0;
+  std::uint32_t name_size = 0;
+  std::uint32_t component_size = 0;
+  std::uint32_t nets_at = 0;  // into the chunk's net sizes
+  std::uint32_t net_count = 0;
+  std::uint32_t warnings_at = 0;  // the location comment's warnings, in the chunk's warnings
+  std::uint32_t warning_count = 0;
+  Map instance{};
+  std::optional<Map> placement{};
+  std::unique_ptr<Subckt> subckt{};  // opened, closed
 };
 
-// An element kept back for one line, so that its slots in the large tables are fetched
-// while the next line is read. Its texts are copied into storage that is reused.
-class HeldElement {
- public:
-  bool held() const noexcept { return held_; }
+struct Chunk {
+  static constexpr std::size_t kStatements = 1024;
 
-  void hold(Element& element, std::string_view comment) {
-    std::size_t size = element.name.size() + element.component.size() + comment.size();
-    for (const std::string_view net : element.nets) size += net.size();
-    bytes_.clear();
-    bytes_.reserve(size);  // the views below point into it: no reallocation while filling
-    name_ = keep(element.name);
-    component_ = keep(element.component);
-    comment_ = keep(comment);
-    nets_.clear();
-    for (const std::string_view net : element.nets) nets_.push_back(keep(net));
-    settings_ = std::move(element.settings);
-    held_ = true;
+  std::vector<Statement> statements;
+  std::string bytes;
+  std::vector<std::uint32_t> net_sizes;
+  std::vector<std::string> warnings;
+
+  bool full() const noexcept { return statements.size() >= kStatements; }
+  void clear() noexcept {
+    statements.clear();
+    bytes.clear();
+    net_sizes.clear();
+    warnings.clear();
   }
 
-  void add_to(NetlistBuilder& builder) {
-    held_ = false;
-    builder.add_child(name_, component_, nets_, std::move(settings_), comment_);
+  std::string_view name(const Statement& s) const {
+    return std::string_view(bytes).substr(s.text_at, s.name_size);
   }
-
- private:
-  std::string_view keep(std::string_view text) {
-    const std::size_t at = bytes_.size();
-    bytes_.append(text);
-    return std::string_view(bytes_).substr(at);
+  std::string_view component(const Statement& s) const {
+    return std::string_view(bytes).substr(s.text_at + s.name_size, s.component_size);
   }
-
-  bool held_ = false;
-  std::string bytes_;
-  std::string_view name_;
-  std::string_view component_;
-  std::string_view comment_;
-  std::vector<std::string_view> nets_;
-  Map settings_;
+  void nets(const Statement& s, std::vector<std::string_view>& out) const {
+    out.clear();
+    std::size_t at = s.text_at + s.name_size + s.component_size;
+    for (std::uint32_t i = 0; i < s.net_count; ++i) {
+      const std::uint32_t size = net_sizes[s.nets_at + i];
+      out.push_back(std::string_view(bytes).substr(at, size));
+      at += size;
+    }
+  }
 };
 
-class Weaver final : public StatementSink {
+// The reading side: statements into chunks, each full chunk handed on.
+class ChunkWriter final : public StatementSink {
  public:
-  explicit Weaver(const Map& settings_keymap) : settings_keymap_(settings_keymap) {}
+  using Deliver = std::function<Chunk*(Chunk*)>;  // takes a full chunk, gives an empty one
+
+  ChunkWriter(Chunk* chunk, Deliver deliver, const Map& settings_keymap)
+      : chunk_(chunk), deliver_(std::move(deliver)), settings_keymap_(settings_keymap) {}
 
   void comment(std::int64_t id, std::string_view text) override {
     comment_id_ = id;
@@ -68,39 +81,103 @@ class Weaver final : public StatementSink {
 
   // Elements read before an inner block opens belong to that block, whose ports were not
   // known while they were assembled.
-  void subckt_opened(const Subckt&) override {
-    if (batch_) throw StagedReadingNeeded{};
+  void subckt_opened(const Subckt& subckt) override {
+    if (elements_since_close_ > 0) throw StagedReadingNeeded{};
+    add(Statement{.kind = Statement::Kind::opened, .subckt = std::make_unique<Subckt>(subckt)});
   }
 
-  void element(Element element, const Subckt& parent) override {
+  void element(Element element, const Subckt&) override {
     // The normaliser refuses these; the staged reader reports them as it does.
     if (element.component.empty() || element.name.find(',') != std::string_view::npos) {
       throw StagedReadingNeeded{};
     }
-    if (!batch_) batch_.emplace(parent, settings_keymap_);
-    batch_->prefetch(element.name, element.nets);
-    add_held();
-    held_.hold(element, comment_id_ == element.id ? comment_ : std::string_view());
+    ++elements_since_close_;
+    Statement statement{.kind = Statement::Kind::element};
+    statement.text_at = static_cast<std::uint32_t>(chunk_->bytes.size());
+    statement.name_size = static_cast<std::uint32_t>(element.name.size());
+    statement.component_size = static_cast<std::uint32_t>(element.component.size());
+    statement.nets_at = static_cast<std::uint32_t>(chunk_->net_sizes.size());
+    statement.net_count = static_cast<std::uint32_t>(element.nets.size());
+    chunk_->bytes += element.name;
+    chunk_->bytes += element.component;
+    for (const std::string_view net : element.nets) {
+      chunk_->bytes += net;
+      chunk_->net_sizes.push_back(static_cast<std::uint32_t>(net.size()));
+    }
+    statement.instance =
+        NetlistBuilder::instance(element.component, std::move(element.settings), settings_keymap_);
+    read_location(statement, comment_id_ == element.id ? comment_ : std::string_view());
+    add(std::move(statement));
   }
 
   void subckt_closed(Subckt subckt) override {
-    if (!batch_) return;  // no children: no netlist
-    add_held();
-    batch_->close();
-    assembly_warnings_.insert(assembly_warnings_.end(), batch_warnings_.begin(),
-                              batch_warnings_.end());
-    batch_warnings_.clear();
-    WovenNetlist woven{subckt.component,
-                       std::move(*batch_),
-                       patch_settings(subckt.settings, settings_keymap_),
-                       {}};
-    batch_.reset();
-    woven.port_names = woven.builder.ports();
-    const auto [at, fresh] = positions_.try_emplace(woven.name, netlists_.size());
-    if (fresh) {
-      netlists_.push_back(std::move(woven));
-    } else {  // a later block of the same name replaces the earlier one in its place
-      netlists_[at->second] = std::move(woven);
+    elements_since_close_ = 0;
+    add(Statement{.kind = Statement::Kind::closed,
+                  .subckt = std::make_unique<Subckt>(std::move(subckt))});
+  }
+
+  void flush() {
+    if (!chunk_->statements.empty()) chunk_ = deliver_(chunk_);
+  }
+
+ private:
+  // The staged reader reads locations while assembling, after every other warning, and not
+  // at all for a block that never closes: their warnings travel with their element.
+  void read_location(Statement& statement, std::string_view comment) {
+    if (comment.find("location=") == std::string_view::npos) return;
+    location_warnings_.clear();
+    {
+      const WarningCapture capture(location_warnings_);
+      statement.placement = parse_location_comment(comment);
+    }
+    statement.warnings_at = static_cast<std::uint32_t>(chunk_->warnings.size());
+    statement.warning_count = static_cast<std::uint32_t>(location_warnings_.size());
+    for (auto& warning : location_warnings_) chunk_->warnings.push_back(std::move(warning));
+  }
+
+  void add(Statement statement) {
+    chunk_->statements.push_back(std::move(statement));
+    if (chunk_->full()) chunk_ = deliver_(chunk_);
+  }
+
+  Chunk* chunk_;
+  Deliver deliver_;
+  const Map& settings_keymap_;
+  std::int64_t comment_id_ = 0;
+  std::string_view comment_;
+  std::size_t elements_since_close_ = 0;
+  std::vector<std::string> location_warnings_;
+};
+
+struct WovenNetlist {
+  std::string name;
+  NetlistBuilder builder;
+  Map settings;
+  Map port_names;  // the external ports, kept apart: the builder gives its own up when done
+};
+
+// The assembling side: chunks of statements into netlists.
+class Weaver {
+ public:
+  explicit Weaver(const Map& settings_keymap) : settings_keymap_(settings_keymap) {}
+
+  void take(Chunk& chunk) {
+    auto& statements = chunk.statements;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      // The large tables are far from the cache: ask for a later element's slots now.
+      if (i + kLookahead < statements.size()) prefetch(chunk, statements[i + kLookahead]);
+      Statement& statement = statements[i];
+      switch (statement.kind) {
+        case Statement::Kind::opened:
+          parents_.push_back(std::move(*statement.subckt));
+          break;
+        case Statement::Kind::element:
+          add_element(chunk, statement);
+          break;
+        case Statement::Kind::closed:
+          close(std::move(*statement.subckt));
+          break;
+      }
     }
   }
 
@@ -123,24 +200,183 @@ class Weaver final : public StatementSink {
   std::vector<std::string>& assembly_warnings() { return assembly_warnings_; }
 
  private:
-  void add_held() {
-    if (!held_.held()) return;
-    // Location comments are read during assembly in the staged reader, after every other
-    // warning, and not at all for a block that never closes.
-    const WarningCapture capture(batch_warnings_);
-    held_.add_to(*batch_);
+  static constexpr std::size_t kLookahead = 4;
+
+  void prefetch(const Chunk& chunk, const Statement& statement) {
+    if (statement.kind != Statement::Kind::element || !batch_) return;
+    chunk.nets(statement, prefetched_nets_);
+    batch_->prefetch(chunk.name(statement), prefetched_nets_);
+  }
+
+  void add_element(const Chunk& chunk, Statement& statement) {
+    if (!batch_) batch_.emplace(parents_.back(), settings_keymap_);
+    const auto warnings = chunk.warnings.begin() + statement.warnings_at;
+    batch_warnings_.insert(batch_warnings_.end(), warnings, warnings + statement.warning_count);
+    chunk.nets(statement, nets_);
+    batch_->add_child(chunk.name(statement), chunk.component(statement), nets_,
+                      std::move(statement.instance), std::move(statement.placement));
+  }
+
+  void close(Subckt subckt) {
+    parents_.pop_back();
+    if (!batch_) return;  // no children: no netlist
+    batch_->close();
+    assembly_warnings_.insert(assembly_warnings_.end(), batch_warnings_.begin(),
+                              batch_warnings_.end());
+    batch_warnings_.clear();
+    WovenNetlist woven{subckt.component,
+                       std::move(*batch_),
+                       patch_settings(subckt.settings, settings_keymap_),
+                       {}};
+    batch_.reset();
+    woven.port_names = woven.builder.ports();
+    const auto [at, fresh] = positions_.try_emplace(woven.name, netlists_.size());
+    if (fresh) {
+      netlists_.push_back(std::move(woven));
+    } else {  // a later block of the same name replaces the earlier one in its place
+      netlists_[at->second] = std::move(woven);
+    }
   }
 
   const Map& settings_keymap_;
-  std::int64_t comment_id_ = 0;
-  std::string_view comment_;
+  std::vector<Subckt> parents_;          // the open blocks, as the reading side saw them
   std::optional<NetlistBuilder> batch_;  // the netlist of the block the next ".ends" closes
-  HeldElement held_;                     // the batch's latest element, not yet added
   std::vector<std::string> batch_warnings_;
   std::vector<std::string> assembly_warnings_;
   std::vector<WovenNetlist> netlists_;
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> positions_;
+  std::vector<std::string_view> nets_;  // kept to reuse their storage
+  std::vector<std::string_view> prefetched_nets_;
 };
+
+// Full chunks one way, empty ones back, between the reading thread and the assembling one.
+class ChunkChannel {
+ public:
+  ChunkChannel() {
+    for (auto& chunk : chunks_) empty_.push_back(&chunk);
+  }
+
+  // Reading side. Nothing once the assembling side has stopped.
+  Chunk* exchange(Chunk* full) {
+    std::unique_lock lock(mutex_);
+    if (full != nullptr) full_.push_back(full);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return stopped_ || !empty_.empty(); });
+    if (stopped_) return nullptr;
+    Chunk* chunk = empty_.front();
+    empty_.pop_front();
+    return chunk;
+  }
+  void close(bool read_all) {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    read_all_ = read_all;
+    changed_.notify_all();
+  }
+
+  // Assembling side. Nothing once every chunk was taken or the reading side failed.
+  Chunk* take() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return closed_ || !full_.empty(); });
+    if (full_.empty() || (closed_ && !read_all_)) return nullptr;
+    Chunk* chunk = full_.front();
+    full_.pop_front();
+    return chunk;
+  }
+  void give_back(Chunk* chunk) {
+    chunk->clear();
+    const std::lock_guard lock(mutex_);
+    empty_.push_back(chunk);
+    changed_.notify_all();
+  }
+  void stop() {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+  bool read_all() {
+    const std::lock_guard lock(mutex_);
+    return closed_ && read_all_;
+  }
+
+ private:
+  std::array<Chunk, 4> chunks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Chunk*> full_;
+  std::deque<Chunk*> empty_;
+  bool closed_ = false;
+  bool read_all_ = false;
+  bool stopped_ = false;
+};
+
+struct Stopped {};  // unwinds the reading thread once the assembling side gave up
+
+struct Inputs {
+  std::string_view content;
+  const Map& settings_keymap;
+  const Map& component_map;
+  const Map& kwargs;
+};
+
+// Reads every statement into `writer`, keeping the reading warnings in `warnings`.
+void read_statements(const Inputs& in, ChunkWriter& writer, std::vector<std::string>& warnings) {
+  const WarningCapture capture(warnings);
+  const auto lines = iter_relevant_lines(in.content);
+  parse_statements(*lines, writer, in.component_map, in.kwargs);
+  writer.flush();
+}
+
+void weave_here(const Inputs& in, Weaver& weaver, std::vector<std::string>& warnings) {
+  Chunk chunk;
+  ChunkWriter writer(
+      &chunk,
+      [&](Chunk* full) {
+        weaver.take(*full);
+        full->clear();
+        return full;
+      },
+      in.settings_keymap);
+  read_statements(in, writer, warnings);
+}
+
+// Returns false when either side could not go on.
+bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::string>& warnings) {
+  ChunkChannel channel;
+  std::thread reader([&] {
+    try {
+      Chunk* first = channel.exchange(nullptr);
+      if (first == nullptr) throw Stopped{};
+      ChunkWriter writer(
+          first,
+          [&](Chunk* full) {
+            Chunk* next = channel.exchange(full);
+            if (next == nullptr) throw Stopped{};
+            return next;
+          },
+          in.settings_keymap);
+      read_statements(in, writer, warnings);
+      channel.close(true);
+    } catch (...) {
+      channel.close(false);
+    }
+  });
+  bool woven = true;
+  try {
+    while (Chunk* chunk = channel.take()) {
+      weaver.take(*chunk);
+      channel.give_back(chunk);
+    }
+  } catch (...) {
+    woven = false;
+  }
+  channel.stop();
+  reader.join();
+  return woven && channel.read_all();
+}
+
+// Below this size a second thread costs more than it saves.
+constexpr std::size_t kTwoThreadsFrom = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -148,13 +384,16 @@ std::optional<RecursiveNetlist> weave_text(std::string_view content, const Map& 
                                            const Map& component_map, const Map& kwargs) {
   if (!is_valid_utf8(content)) return std::nullopt;
   if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+  const Inputs inputs{content, settings_keymap, component_map, kwargs};
   std::vector<std::string> warnings;
   std::optional<RecursiveNetlist> result;
   try {
-    const WarningCapture capture(warnings);
     Weaver weaver(settings_keymap);
-    const auto lines = iter_relevant_lines(content);
-    parse_statements(*lines, weaver, component_map, kwargs);
+    if (content.size() >= kTwoThreadsFrom && std::thread::hardware_concurrency() > 1) {
+      if (!weave_on_two_threads(inputs, weaver, warnings)) return std::nullopt;
+    } else {
+      weave_here(inputs, weaver, warnings);
+    }
     result = weaver.finish();
     auto& late = weaver.assembly_warnings();
     warnings.insert(warnings.end(), late.begin(), late.end());
