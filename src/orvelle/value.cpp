@@ -26,8 +26,6 @@ static_assert(std::endian::native == std::endian::little, "Text keeps its length
 
 namespace {
 
-constexpr std::uint64_t kHeapSizeMask = (std::uint64_t{1} << 56) - 1;
-
 void* allocate(std::size_t bytes) {
   void* block = std::malloc(bytes);
   if (block == nullptr) throw std::bad_alloc();
@@ -36,12 +34,7 @@ void* allocate(std::size_t bytes) {
 
 }  // namespace
 
-Text::Text(std::string_view s) {
-  if (s.size() <= max_inline) {
-    std::memcpy(bytes_, s.data(), s.size());
-    set_inline_size(s.size());
-    return;
-  }
+void Text::put_on_heap(std::string_view s) {
   if (s.size() > kHeapSizeMask) throw std::length_error("text too long");
   char* heap = static_cast<char*>(allocate(s.size()));
   std::memcpy(heap, s.data(), s.size());
@@ -62,23 +55,6 @@ Text& Text::operator=(Text&& other) noexcept {
     other.set_inline_size(0);
   }
   return *this;
-}
-
-std::size_t Text::size() const noexcept {
-  if (!on_heap()) return static_cast<unsigned char>(bytes_[15]);
-  std::uint64_t size_and_tag;
-  std::memcpy(&size_and_tag, bytes_ + 8, sizeof size_and_tag);
-  return size_and_tag & kHeapSizeMask;
-}
-
-const char* Text::heap_data() const noexcept {
-  const char* heap;
-  std::memcpy(&heap, bytes_, sizeof heap);
-  return heap;
-}
-
-void Text::release() noexcept {
-  if (on_heap()) std::free(const_cast<char*>(heap_data()));
 }
 
 std::ostream& operator<<(std::ostream& out, const Text& text) {
@@ -224,20 +200,52 @@ void Map::index_merging_repeats() {
     rep_->reindex();
   }
   value_type* items = rep_->entries();
+  std::uint64_t* slots = rep_->index();
   std::size_t kept = 0;
+  const auto keep = [&](std::size_t i) {
+    if (kept != i) std::memcpy(static_cast<void*>(items + kept), items + i, sizeof(value_type));
+    ++kept;
+  };
+  const auto merge = [&](std::size_t first, std::size_t i) {
+    items[first].second = std::move(items[i].second);
+    std::destroy_at(items + i);
+  };
+  if (slots == nullptr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      rep_->size = static_cast<std::uint32_t>(kept);  // lookups see the kept entries only
+      if (const std::size_t first = find_index(items[i].first); first != kept) {
+        merge(first, i);
+      } else {
+        keep(i);
+      }
+    }
+    rep_->size = static_cast<std::uint32_t>(kept);
+    return;
+  }
+  // A large index is mostly out of cache: each key is hashed once, a few places ahead, and
+  // its slot fetched then.
+  const std::size_t mask = rep_->mask();
+  constexpr std::size_t kAhead = 8;
+  std::array<std::uint32_t, kAhead> hashes{};
+  const auto fetch = [&](std::size_t i) {
+    hashes[i % kAhead] = hash32(items[i].first);
+    __builtin_prefetch(slots + (hashes[i % kAhead] & mask));
+  };
+  for (std::size_t i = 0; i < n && i < kAhead; ++i) fetch(i);
   for (std::size_t i = 0; i < n; ++i) {
-    // A large index is mostly out of cache: ask for the slot of a later key ahead of time.
-    constexpr std::size_t kLookahead = 8;
-    if (i + kLookahead < n) prefetch(items[i + kLookahead].first);
-    rep_->size = static_cast<std::uint32_t>(kept);  // lookups see the kept entries only
-    if (const std::size_t first = find_index(items[i].first); first != kept) {
-      items[first].second = std::move(items[i].second);
-      std::destroy_at(items + i);
+    const std::uint32_t hash = hashes[i % kAhead];
+    if (i + kAhead < n) fetch(i + kAhead);
+    std::size_t j = hash & mask;
+    for (; slots[j] != 0; j = (j + 1) & mask) {
+      const std::size_t position = (slots[j] & UINT32_MAX) - 1;
+      if ((slots[j] >> 32) == hash && items[position].first == items[i].first.view()) break;
+    }
+    if (slots[j] != 0) {
+      merge((slots[j] & UINT32_MAX) - 1, i);
       continue;
     }
-    if (kept != i) std::memcpy(static_cast<void*>(items + kept), items + i, sizeof(value_type));
-    commit_slot();
-    ++kept;
+    slots[j] = (std::uint64_t{hash} << 32) | (kept + 1);
+    keep(i);
   }
   rep_->size = static_cast<std::uint32_t>(kept);
 }
@@ -252,14 +260,25 @@ std::size_t Map::find_index(std::string_view key) const noexcept {
     }
     return rep_->size;
   }
-  const std::uint32_t hash = hash32(key);
-  const std::size_t mask = rep_->mask();
+  return probe(rep_, key, hash32(key));
+}
+
+std::size_t Map::probe(const Rep* rep, std::string_view key, std::uint32_t hash) noexcept {
+  const value_type* items = const_cast<Rep*>(rep)->entries();
+  const std::uint64_t* index = const_cast<Rep*>(rep)->index();
+  const std::size_t mask = rep->mask();
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const std::uint64_t slot = index[i];
-    if (slot == 0) return rep_->size;
+    if (slot == 0) return rep->size;
     const std::size_t position = (slot & UINT32_MAX) - 1;
     if ((slot >> 32) == hash && items[position].first == key) return position;
   }
+}
+
+std::pair<std::size_t, Map::KeyHash> Map::find_for_insert(std::string_view key) const noexcept {
+  if (rep_ == nullptr || !rep_->indexed) return {find_index(key), KeyHash{0, false}};
+  const std::uint32_t hash = hash32(key);
+  return {probe(rep_, key, hash), KeyHash{hash, true}};
 }
 
 void Map::prefetch(std::string_view key) const noexcept {
@@ -298,9 +317,12 @@ Map::value_type* Map::append_slot(bool indexed) {
   return rep_->entries() + n;
 }
 
-void Map::commit_slot() noexcept {
+void Map::commit_slot(KeyHash hash) noexcept {
   ++rep_->size;
-  if (rep_->indexed) rep_->index_from(rep_->size - 1);
+  if (!rep_->indexed) return;
+  const std::size_t last = rep_->size - 1;
+  if (hash.known) return index_insert(rep_->index(), rep_->mask(), hash.value, last);
+  rep_->index_from(last);
 }
 
 std::pair<Map::iterator, bool> Map::emplace(Text key, Value value) {

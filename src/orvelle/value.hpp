@@ -14,6 +14,7 @@
 #include <compare>
 #include <concepts>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -69,7 +70,14 @@ struct StringHash {
 class Text {
  public:
   Text() noexcept { set_inline_size(0); }
-  Text(std::string_view s);
+  Text(std::string_view s) {
+    if (s.size() <= max_inline) {
+      std::memcpy(bytes_, s.data(), s.size());
+      set_inline_size(s.size());
+    } else {
+      put_on_heap(s);
+    }
+  }
   Text(const char* s) : Text(std::string_view(s)) {}
   Text(const std::string& s) : Text(std::string_view(s)) {}
   Text(const Text& other) : Text(other.view()) {}
@@ -85,7 +93,12 @@ class Text {
   operator std::string_view() const noexcept { return view(); }
   std::string str() const { return std::string(view()); }
   const char* data() const noexcept { return on_heap() ? heap_data() : bytes_; }
-  std::size_t size() const noexcept;
+  std::size_t size() const noexcept {
+    if (!on_heap()) return static_cast<unsigned char>(bytes_[15]);
+    std::uint64_t size_and_tag;
+    std::memcpy(&size_and_tag, bytes_ + 8, sizeof size_and_tag);
+    return size_and_tag & kHeapSizeMask;
+  }
   bool empty() const noexcept { return size() == 0; }
 
   friend bool operator==(const Text& a, std::string_view b) noexcept { return a.view() == b; }
@@ -110,9 +123,17 @@ class Text {
   // bytes_[15] is the tag: 0..15 is the length of an inline text, heap_tag marks a heap one
   // (pointer in bytes 0..7, length in bytes 8..14). Value relies on this layout.
   bool on_heap() const noexcept { return static_cast<unsigned char>(bytes_[15]) == heap_tag; }
-  const char* heap_data() const noexcept;
+  static constexpr std::uint64_t kHeapSizeMask = (std::uint64_t{1} << 56) - 1;
+  const char* heap_data() const noexcept {
+    const char* heap;
+    std::memcpy(&heap, bytes_, sizeof heap);
+    return heap;
+  }
+  void put_on_heap(std::string_view s);
   void set_inline_size(std::size_t n) noexcept { bytes_[15] = static_cast<char>(n); }
-  void release() noexcept;
+  void release() noexcept {
+    if (on_heap()) std::free(const_cast<char*>(heap_data()));
+  }
 
   alignas(8) char bytes_[16];
 };
@@ -212,10 +233,17 @@ class Map {
  private:
   struct Rep;
   value_type* entries() const noexcept;
+  // A key's index hash, when it was worked out already.
+  struct KeyHash {
+    std::uint32_t value;
+    bool known;
+  };
   std::size_t find_index(std::string_view key) const noexcept;  // size() when absent
+  std::pair<std::size_t, KeyHash> find_for_insert(std::string_view key) const noexcept;
+  static std::size_t probe(const Rep* rep, std::string_view key, std::uint32_t hash) noexcept;
   void grow(std::size_t n, bool indexed);
-  value_type* append_slot(bool indexed = true);  // room for one more entry at the end
-  void commit_slot() noexcept;                   // counts and indexes the entry built there
+  value_type* append_slot(bool indexed = true);          // room for one more entry at the end
+  void commit_slot(KeyHash hash = {0, false}) noexcept;  // counts and indexes the new entry
   void index_merging_repeats();
 
   friend class MapBuilder;
@@ -381,10 +409,11 @@ inline Map::const_iterator Map::end() const noexcept {
 
 template <class... Args>
 std::pair<Map::iterator, bool> Map::try_emplace(Text key, Args&&... args) {
-  if (const std::size_t at = find_index(key); at != size()) return {nth(at), false};
+  const auto [at, hash] = find_for_insert(key);
+  if (at != size()) return {nth(at), false};
   value_type* slot = append_slot();
   new (slot) value_type(std::move(key), Value(std::forward<Args>(args)...));
-  commit_slot();
+  commit_slot(hash);
   return {iterator(slot), true};
 }
 

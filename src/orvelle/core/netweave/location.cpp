@@ -1,5 +1,7 @@
 // Placements from the location comments a schematic tool writes on instance lines.
 
+#include <algorithm>
+
 #include "orvelle/core/netweave/detail.hpp"
 
 namespace orvelle::detail {
@@ -19,6 +21,10 @@ std::size_t count(std::string_view text, std::string_view part) noexcept {
 
 // Usually there is nothing to remove, and then no copy is made.
 std::string_view without_whitespace(std::string_view text, std::string& out) {
+  // Printable ASCII holds no white space: the usual location needs no closer look.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; })) {
+    return text;
+  }
   bool clean = true;
   for (std::size_t i = 0; i < text.size() && clean; ++i) clean = whitespace_at(text, i) == 0;
   if (clean) return text;

@@ -17,91 +17,75 @@ bool is_digit(char c) noexcept {
 
 // Checks the shape of a plain decimal literal and estimates its decimal order of magnitude
 // (position of the first significant digit relative to the point, plus the exponent), which
-// tells overflow from underflow when the conversion is out of range.
+// tells overflow from underflow when the conversion is out of range. A literal of at most 15
+// significant digits scaled by at most 10^22 either way is read on the way: its digits and
+// the power of ten are both exact doubles, so one multiplication or division rounds exactly
+// as the general conversion does.
 struct LiteralShape {
   bool valid = false;
   long long order = 0;
+  std::optional<double> quick;
 };
 
 LiteralShape literal_shape(std::string_view text) noexcept {
+  static constexpr std::array<double, 23> kPowers = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   std::size_t i = 0;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   long long integer_digits = 0;  // significant digits before the point
   long long leading_fraction_zeros = 0;
   bool seen_significant = false;
   std::size_t digits = 0;
+  std::uint64_t mantissa = 0;  // the first 15 significant digits
+  long long significant = 0;
+  long long scale = 0;
+  const auto take = [&](char c) {
+    if (c != '0') seen_significant = true;
+    if (seen_significant && ++significant <= 15)
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+  };
   for (; i < text.size() && is_digit(text[i]); ++i, ++digits) {
-    if (text[i] != '0') seen_significant = true;
+    take(text[i]);
     if (seen_significant) ++integer_digits;
   }
   if (i < text.size() && text[i] == '.') {
     for (++i; i < text.size() && is_digit(text[i]); ++i, ++digits) {
       if (!seen_significant && text[i] == '0') ++leading_fraction_zeros;
-      if (text[i] != '0') seen_significant = true;
+      take(text[i]);
+      --scale;
     }
   }
   if (digits == 0) return {};
   long long exponent = 0;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    bool negative_exponent = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative_exponent = text[i++] == '-';
     const std::size_t first = i;
     for (; i < text.size() && is_digit(text[i]); ++i) {
       if (exponent < LLONG_MAX / 100) exponent = exponent * 10 + (text[i] - '0');
     }
     if (i == first) return {};
-    if (negative) exponent = -exponent;
+    if (negative_exponent) exponent = -exponent;
   }
   if (i != text.size()) return {};
   const long long order = integer_digits > 0 ? integer_digits : -leading_fraction_zeros;
-  return {true, order + exponent};
-}
-
-// A literal of at most 15 significant digits scaled by at most 10^22 either way, read
-// without the general conversion: the digits and the power of ten are both exact doubles,
-// so one multiplication or division rounds exactly as the general conversion does.
-std::optional<double> short_literal_value(std::string_view text) noexcept {
-  static constexpr std::array<double, 23> kPowers = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  std::size_t i = 0;
-  const bool negative = text[0] == '-';
-  if (text[0] == '+' || text[0] == '-') ++i;
-  std::uint64_t digits = 0;
-  int significant = 0;
-  int scale = 0;
-  bool fraction = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && !fraction) {
-      fraction = true;
-      continue;
-    }
-    if (!is_digit(c)) break;
-    if ((significant > 0 || c != '0') && ++significant > 15) return std::nullopt;
-    digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-    if (fraction) --scale;
+  LiteralShape shape{true, order + exponent, std::nullopt};
+  scale += exponent;
+  if (significant <= 15 && scale >= -22 && scale <= 22) {
+    double value = static_cast<double>(mantissa);
+    value = scale < 0 ? value / kPowers[static_cast<std::size_t>(-scale)]
+                      : value * kPowers[static_cast<std::size_t>(scale)];
+    shape.quick = negative ? -value : value;
   }
-  if (i < text.size()) {  // an exponent: the shape is valid, so "e", a sign, then digits
-    ++i;
-    const bool negative_exponent = text[i] == '-';
-    if (text[i] == '+' || text[i] == '-') ++i;
-    if (text.size() - i > 4) return std::nullopt;
-    int exponent = 0;
-    for (; i < text.size(); ++i) exponent = exponent * 10 + (text[i] - '0');
-    scale += negative_exponent ? -exponent : exponent;
-  }
-  if (scale < -22 || scale > 22) return std::nullopt;
-  double value = static_cast<double>(digits);
-  value = scale < 0 ? value / kPowers[static_cast<std::size_t>(-scale)]
-                    : value * kPowers[static_cast<std::size_t>(scale)];
-  return negative ? -value : value;
+  return shape;
 }
 
 // The value of a literal of valid `shape`; nothing when it overflows.
 std::optional<double> literal_value(std::string_view text, LiteralShape shape) noexcept {
-  if (const auto value = short_literal_value(text)) return value;
+  if (shape.quick) return shape.quick;
   const bool negative = text.front() == '-';
   const char* begin = text.data() + (text.front() == '+' ? 1 : 0);
   double value = 0.0;
