@@ -115,5 +115,51 @@ TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
   }
 }
 
+// A text past the size from which reading and assembling run on two threads: a leaf block
+// used by a long chain, settings that warn, and location comments.
+std::string large_text(const std::string& tail = "") {
+  std::string text = ".subckt arm a b\nX1 a m straight length=5u\nX2 m b bend_euler\n.ends\n";
+  text += ".subckt top in out\n";
+  constexpr int kLines = 20000;
+  for (int i = 0; i < kLines; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string next = i == kLines - 1 ? "out" : "n" + std::to_string(i + 1);
+    const std::string from = i == 0 ? "in" : "n" + n;
+    text += (i % 5 == 0 ? "Xa" : "Xw") + n + " " + from + " " + next;
+    text += i % 5 == 0 ? " arm l=" + n + "u" : " straight length=" + n + "n width=0.5u";
+    if (i % 5000 == 7) text += " w='unknown" + n + "'";
+    text += i % 3 == 0 ? "\n" : " $ location=(" + n + ",0,90)\n";
+    if (i % 5000 == 9) text += tail;
+  }
+  return text + ".ends\n";
+}
+
+TEST(WeaveText, ReadsALargeTextOnTwoThreadsAsTheStagedReaderDoes) {
+  const std::string text = large_text();
+  ASSERT_GT(text.size(), std::size_t{1} << 20);
+  expect_same(text);
+}
+
+// Failures on either side of a large text: the reading side (an unsupported command), the
+// assembling side (a repeated instance), and input only the staged reader reads as written.
+TEST(WeaveText, HandsOverALargeTextThatFailsOnEitherSide) {
+  for (const std::string tail :
+       {".param x=1\n", "Xw1 a b straight\n", ".subckt inner p\nXi p q straight\n.ends\n"}) {
+    const std::string text = large_text(tail);
+    ASSERT_GT(text.size(), std::size_t{1} << 20);
+    const testing::WarningCapture quiet;
+    EXPECT_FALSE(woven(text).netlist) << tail;
+    const Outcome expected = staged(text);
+    std::istringstream stream(text);
+    try {
+      const RecursiveNetlist read = netweave(stream);
+      ASSERT_TRUE(expected.netlist) << tail;
+      EXPECT_EQ(Value(read), Value(*expected.netlist)) << tail;
+    } catch (const ParseError& e) {
+      EXPECT_EQ(e.what(), expected.error) << tail;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvelle::detail

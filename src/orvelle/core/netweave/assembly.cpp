@@ -4,6 +4,8 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <future>
+#include <system_error>
 #include <unordered_map>
 
 #include "orvelle/core/netweave/detail.hpp"
@@ -180,6 +182,7 @@ struct NetlistBuilder::State {
   Map instances;
   Map ports;
   MapBuilder placements;
+  std::size_t placed = 0;
 
   // Neighbouring instances mostly share a component: skip the table for repeats.
   std::uint32_t component_of(std::string_view name) {
@@ -211,7 +214,10 @@ struct NetlistBuilder::State {
   }
 
   // The name is new: add_instance checked it.
-  void place(std::string_view name, Map placement) { placements.add(name, std::move(placement)); }
+  void place(std::string_view name, Map placement) {
+    placements.add(name, std::move(placement));
+    ++placed;
+  }
 
   void add_nets(std::uint32_t child, std::span<const std::string_view> names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -364,8 +370,25 @@ const Map& NetlistBuilder::ports() const noexcept {
   return state_->ports;
 }
 
+namespace {
+
+// Indexing a large placements mapping takes about as long as making the connection texts,
+// and the two share nothing: it runs on a second thread meanwhile, where one can be had.
+std::future<Map> index_on_the_side(MapBuilder& placements, std::size_t count) {
+  constexpr std::size_t kWorthAThread = 1 << 16;
+  if (count < kWorthAThread) return {};
+  try {
+    return std::async(std::launch::async, [&placements] { return std::move(placements).finish(); });
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
+}  // namespace
+
 Map NetlistBuilder::finish(Map settings, const SubcircuitPorts* renames) && {
   State& s = *state_;
+  std::future<Map> placed = index_on_the_side(s.placements, s.placed);
   MapBuilder connections;
   connections.reserve(s.connections.size());
   for (const auto& [from, to] : s.connections) {
@@ -385,7 +408,7 @@ Map NetlistBuilder::finish(Map settings, const SubcircuitPorts* renames) && {
   netlist.emplace("connections", std::move(joined_ports));
   netlist.emplace("ports", std::move(s.ports));
   netlist.emplace("settings", std::move(settings));
-  netlist.emplace("placements", std::move(s.placements).finish());
+  netlist.emplace("placements", placed.valid() ? placed.get() : std::move(s.placements).finish());
   state_.reset();
   return netlist;
 }
