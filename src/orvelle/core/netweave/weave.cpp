@@ -28,7 +28,7 @@ struct Statement {
   std::uint32_t net_count = 0;
   std::uint32_t warnings_at = 0;  // the location comment's warnings, in the chunk's warnings
   std::uint32_t warning_count = 0;
-  Map instance{};
+  Map settings{};
   std::optional<Map> placement{};
   std::unique_ptr<Subckt> subckt{};  // opened, closed
 };
@@ -104,8 +104,7 @@ class ChunkWriter final : public StatementSink {
       chunk_->bytes += net;
       chunk_->net_sizes.push_back(static_cast<std::uint32_t>(net.size()));
     }
-    statement.instance =
-        NetlistBuilder::instance(element.component, std::move(element.settings), settings_keymap_);
+    statement.settings = std::move(element.settings);
     read_location(statement, comment_id_ == element.id ? comment_ : std::string_view());
     add(std::move(statement));
   }
@@ -213,8 +212,11 @@ class Weaver {
     const auto warnings = chunk.warnings.begin() + statement.warnings_at;
     batch_warnings_.insert(batch_warnings_.end(), warnings, warnings + statement.warning_count);
     chunk.nets(statement, nets_);
-    batch_->add_child(chunk.name(statement), chunk.component(statement), nets_,
-                      std::move(statement.instance), std::move(statement.placement));
+    const std::string_view component = chunk.component(statement);
+    batch_->add_child(
+        chunk.name(statement), component, nets_,
+        NetlistBuilder::instance(component, std::move(statement.settings), settings_keymap_),
+        std::move(statement.placement));
   }
 
   void close(Subckt subckt) {
