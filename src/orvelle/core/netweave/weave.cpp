@@ -378,7 +378,7 @@ bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::str
 }
 
 // Below this size a second thread costs more than it saves.
-constexpr std::size_t kTwoThreadsFrom = std::size_t{1} << 20;
+constexpr std::size_t kTwoThreadsFrom = std::size_t{1} << 18;
 
 }  // namespace
 
