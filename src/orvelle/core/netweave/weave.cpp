@@ -71,8 +71,7 @@ class ChunkWriter final : public StatementSink {
  public:
   using Deliver = std::function<Chunk*(Chunk*)>;  // takes a full chunk, gives an empty one
 
-  ChunkWriter(Chunk* chunk, Deliver deliver, const Map& settings_keymap)
-      : chunk_(chunk), deliver_(std::move(deliver)), settings_keymap_(settings_keymap) {}
+  ChunkWriter(Chunk* chunk, Deliver deliver) : chunk_(chunk), deliver_(std::move(deliver)) {}
 
   void comment(std::int64_t id, std::string_view text) override {
     comment_id_ = id;
@@ -141,7 +140,6 @@ class ChunkWriter final : public StatementSink {
 
   Chunk* chunk_;
   Deliver deliver_;
-  const Map& settings_keymap_;
   std::int64_t comment_id_ = 0;
   std::string_view comment_;
   std::size_t elements_since_close_ = 0;
@@ -316,7 +314,6 @@ struct Stopped {};  // unwinds the reading thread once the assembling side gave 
 
 struct Inputs {
   std::string_view content;
-  const Map& settings_keymap;
   const Map& component_map;
   const Map& kwargs;
 };
@@ -331,14 +328,11 @@ void read_statements(const Inputs& in, ChunkWriter& writer, std::vector<std::str
 
 void weave_here(const Inputs& in, Weaver& weaver, std::vector<std::string>& warnings) {
   Chunk chunk;
-  ChunkWriter writer(
-      &chunk,
-      [&](Chunk* full) {
-        weaver.take(*full);
-        full->clear();
-        return full;
-      },
-      in.settings_keymap);
+  ChunkWriter writer(&chunk, [&](Chunk* full) {
+    weaver.take(*full);
+    full->clear();
+    return full;
+  });
   read_statements(in, writer, warnings);
 }
 
@@ -349,14 +343,11 @@ bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::str
     try {
       Chunk* first = channel.exchange(nullptr);
       if (first == nullptr) throw Stopped{};
-      ChunkWriter writer(
-          first,
-          [&](Chunk* full) {
-            Chunk* next = channel.exchange(full);
-            if (next == nullptr) throw Stopped{};
-            return next;
-          },
-          in.settings_keymap);
+      ChunkWriter writer(first, [&](Chunk* full) {
+        Chunk* next = channel.exchange(full);
+        if (next == nullptr) throw Stopped{};
+        return next;
+      });
       read_statements(in, writer, warnings);
       channel.close(true);
     } catch (...) {
@@ -386,7 +377,7 @@ std::optional<RecursiveNetlist> weave_text(std::string_view content, const Map& 
                                            const Map& component_map, const Map& kwargs) {
   if (!is_valid_utf8(content)) return std::nullopt;
   if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
-  const Inputs inputs{content, settings_keymap, component_map, kwargs};
+  const Inputs inputs{content, component_map, kwargs};
   std::vector<std::string> warnings;
   std::optional<RecursiveNetlist> result;
   try {
