@@ -48,6 +48,21 @@ void expect_same(const std::string& text, const Options& options = {}) {
   EXPECT_EQ(actual.warnings, expected.warnings) << text;
 }
 
+// The one-pass reader declines; the reader's entry then gives the staged result or error.
+void expect_handed_over(const std::string& text) {
+  const testing::WarningCapture quiet;
+  EXPECT_FALSE(woven(text).netlist) << text.substr(0, 200);
+  const Outcome expected = staged(text);
+  std::istringstream stream(text);
+  try {
+    const RecursiveNetlist read = netweave(stream);
+    ASSERT_TRUE(expected.netlist) << text.substr(0, 200);
+    EXPECT_EQ(Value(read), Value(*expected.netlist)) << text.substr(0, 200);
+  } catch (const std::exception& e) {
+    EXPECT_EQ(e.what(), expected.error) << text.substr(0, 200);
+  }
+}
+
 TEST(WeaveText, ReadsInOnePassWhatTheStagedReaderReads) {
   const char* const texts[] = {
       "",
@@ -86,8 +101,7 @@ TEST(WeaveText, TakesKeymapsAndNamedValues) {
       options);
 }
 
-// What only the staged reader reads as written is handed over: the reader's entry then
-// gives the staged result or error.
+// What only the staged reader reads as written is handed over.
 TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
   const char* const texts[] = {
       // An element read before an inner block opens belongs to the inner block.
@@ -101,18 +115,7 @@ TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
       ".subckt s a\nX,1 a straight\n.ends\n",
       "\xff\n",
   };
-  for (const char* text : texts) {
-    EXPECT_FALSE(woven(text).netlist) << text;
-    const Outcome expected = staged(text);
-    std::istringstream stream(text);
-    try {
-      const RecursiveNetlist read = netweave(stream);
-      ASSERT_TRUE(expected.netlist) << text;
-      EXPECT_EQ(Value(read), Value(*expected.netlist)) << text;
-    } catch (const std::exception& e) {
-      EXPECT_EQ(e.what(), expected.error) << text;
-    }
-  }
+  for (const char* text : texts) expect_handed_over(text);
 }
 
 // A text past the size from which reading and assembling run on two threads: a leaf block
@@ -147,17 +150,7 @@ TEST(WeaveText, HandsOverALargeTextThatFailsOnEitherSide) {
        {".param x=1\n", "Xw1 a b straight\n", ".subckt inner p\nXi p q straight\n.ends\n"}) {
     const std::string text = large_text(tail);
     ASSERT_GT(text.size(), std::size_t{1} << 20);
-    const testing::WarningCapture quiet;
-    EXPECT_FALSE(woven(text).netlist) << tail;
-    const Outcome expected = staged(text);
-    std::istringstream stream(text);
-    try {
-      const RecursiveNetlist read = netweave(stream);
-      ASSERT_TRUE(expected.netlist) << tail;
-      EXPECT_EQ(Value(read), Value(*expected.netlist)) << tail;
-    } catch (const ParseError& e) {
-      EXPECT_EQ(e.what(), expected.error) << tail;
-    }
+    expect_handed_over(text);
   }
 }
 
