@@ -340,10 +340,6 @@ void NetlistBuilder::prefetch(std::string_view name,
   for (const std::string_view net : nets) state_->nets.prefetch(net);
 }
 
-std::size_t NetlistBuilder::child_count() const noexcept {
-  return state_->children.size();
-}
-
 void NetlistBuilder::close() {
   State& s = *state_;
   auto& nets = s.nets.entries();

@@ -228,7 +228,6 @@ class NetlistBuilder {
   static Map instance(std::string_view component, Map settings, const Map& settings_keymap);
   /// A hint that a child of this name on these nets comes soon.
   void prefetch(std::string_view name, std::span<const std::string_view> nets) const noexcept;
-  std::size_t child_count() const noexcept;
   /// Joins the nets. Throws ParseError for a net on more than two instance ports;
   /// failed_child() then names the child that added the third.
   void close();
