@@ -176,7 +176,8 @@ void Map::reserve(std::size_t n) {
 void Map::grow(std::size_t n, bool indexed) {
   if (n <= (rep_ == nullptr ? 0 : rep_->capacity)) return;
   if (n >= (std::size_t{1} << 31)) throw std::length_error("mapping too large");
-  Rep* grown = static_cast<Rep*>(std::realloc(rep_, Rep::bytes(n, indexed)));
+  const std::size_t bytes = Rep::bytes(n, indexed);
+  Rep* grown = static_cast<Rep*>(rep_ == nullptr ? std::malloc(bytes) : std::realloc(rep_, bytes));
   if (grown == nullptr) throw std::bad_alloc();
   if (rep_ == nullptr) grown->size = 0;
   rep_ = grown;

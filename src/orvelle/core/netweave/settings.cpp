@@ -8,17 +8,30 @@
 namespace orvelle::detail {
 
 Map get_ir_settings(std::span<const std::string_view> words, const Map& kwargs) {
+  // Each word is searched once: the positions of "=" are kept for the second pass.
+  constexpr std::size_t kOnStack = 16;
+  std::array<std::size_t, kOnStack> on_stack;
+  std::vector<std::size_t> on_heap;
+  std::span<std::size_t> equals_at(on_stack.data(), std::min(words.size(), kOnStack));
+  if (words.size() > kOnStack) {
+    on_heap.resize(words.size());
+    equals_at = on_heap;
+  }
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    equals_at[i] = words[i].find('=');
+    if (equals_at[i] != std::string_view::npos) ++count;
+  }
   Map settings;
-  settings.reserve(static_cast<std::size_t>(std::count_if(
-      words.begin(), words.end(), [](std::string_view w) { return w.find('=') != w.npos; })));
-  for (const std::string_view word : words) {
-    const std::size_t equals = word.find('=');
+  settings.reserve(count);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string_view word = words[i];
+    const std::size_t equals = equals_at[i];
     if (equals == std::string_view::npos) continue;
     if (word.find('=', equals + 1) != std::string_view::npos) {
       throw ParseError("Cannot read setting '" + std::string(word) + "'.");
     }
-    settings.insert_or_assign(std::string(word.substr(0, equals)),
-                              parse_value(word.substr(equals + 1), kwargs));
+    settings.insert_or_assign(word.substr(0, equals), parse_value(word.substr(equals + 1), kwargs));
   }
   return settings;
 }
