@@ -122,7 +122,6 @@ class ChunkWriter final : public StatementSink {
   // The staged reader reads locations while assembling, after every other warning, and not
   // at all for a block that never closes: their warnings travel with their element.
   void read_location(Statement& statement, std::string_view comment) {
-    if (comment.find("location=") == std::string_view::npos) return;
     location_warnings_.clear();
     {
       const WarningCapture capture(location_warnings_);
