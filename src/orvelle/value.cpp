@@ -3,8 +3,11 @@
 #include <yaml-cpp/yaml.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -86,12 +89,56 @@ void index_insert(std::uint64_t* index, std::size_t mask, std::uint32_t hash,
 // a Value hold no pointer into themselves, so moving their bytes moves them.
 struct Map::Rep {
   std::uint32_t size;
-  std::uint32_t capacity : 31;
+  std::uint32_t capacity : 30;
   std::uint32_t indexed : 1;  // clear only while a MapBuilder fills the block
+  std::uint32_t pooled : 1;   // carved from a MapPool's slab
+
+  static constexpr std::size_t kMaxCapacity = (std::size_t{1} << 30) - 1;
 
   static std::size_t bytes(std::size_t capacity, bool indexed) noexcept {
     return sizeof(Rep) + capacity * sizeof(value_type) +
            (indexed ? index_capacity(capacity) * sizeof(std::uint64_t) : 0);
+  }
+
+  // An empty block of that shape, from the thread's pool when it is small enough.
+  static Rep* make(std::size_t capacity, bool indexed) {
+    MapPool* pool = indexed || capacity > kScanLimit ? nullptr : MapPool::active();
+    const std::size_t size = bytes(capacity, indexed);
+    Rep* rep = static_cast<Rep*>(pool != nullptr ? pool->allocate(size) : allocate(size));
+    rep->size = 0;
+    rep->pooled = pool != nullptr;
+    rep->shape(capacity, indexed);
+    return rep;
+  }
+
+  // The same entries in a block of another shape; the index is left to the caller. The old
+  // block is gone unless this throws.
+  static Rep* reshaped(Rep* rep, std::size_t capacity, bool indexed) {
+    if (rep->pooled) {
+      Rep* moved = make(capacity, indexed);
+      std::memcpy(static_cast<void*>(moved->entries()), rep->entries(),
+                  rep->size * sizeof(value_type));
+      moved->size = rep->size;
+      MapPool::free(rep);
+      return moved;
+    }
+    Rep* moved = static_cast<Rep*>(std::realloc(rep, bytes(capacity, indexed)));
+    if (moved == nullptr) throw std::bad_alloc();
+    moved->shape(capacity, indexed);
+    return moved;
+  }
+
+  static void destroy(Rep* rep) noexcept {
+    if (rep->pooled) {
+      MapPool::free(rep);
+    } else {
+      std::free(rep);
+    }
+  }
+
+  void shape(std::size_t new_capacity, bool with_index) noexcept {
+    capacity = static_cast<std::uint32_t>(new_capacity) & kMaxCapacity;
+    indexed = with_index;
   }
   value_type* entries() noexcept { return reinterpret_cast<value_type*>(this + 1); }
   std::uint64_t* index() noexcept {
@@ -157,7 +204,7 @@ Map::~Map() {
 void Map::clear() noexcept {
   if (rep_ == nullptr) return;
   std::destroy_n(rep_->entries(), rep_->size);
-  std::free(std::exchange(rep_, nullptr));
+  Rep::destroy(std::exchange(rep_, nullptr));
 }
 
 std::size_t Map::size() const noexcept {
@@ -172,17 +219,11 @@ void Map::reserve(std::size_t n) {
   grow(n, n > kScanLimit);
 }
 
-// A failed realloc leaves the block as it was, so a failure leaves the mapping intact.
+// A failed allocation leaves the block as it was, so a failure leaves the mapping intact.
 void Map::grow(std::size_t n, bool indexed) {
   if (n <= (rep_ == nullptr ? 0 : rep_->capacity)) return;
-  if (n >= (std::size_t{1} << 31)) throw std::length_error("mapping too large");
-  const std::size_t bytes = Rep::bytes(n, indexed);
-  Rep* grown = static_cast<Rep*>(rep_ == nullptr ? std::malloc(bytes) : std::realloc(rep_, bytes));
-  if (grown == nullptr) throw std::bad_alloc();
-  if (rep_ == nullptr) grown->size = 0;
-  rep_ = grown;
-  rep_->capacity = static_cast<std::uint32_t>(n) & 0x7FFFFFFF;
-  rep_->indexed = indexed;
+  if (n > Rep::kMaxCapacity) throw std::length_error("mapping too large");
+  rep_ = rep_ == nullptr ? Rep::make(n, indexed) : Rep::reshaped(rep_, n, indexed);
   if (indexed) rep_->reindex();
 }
 
@@ -193,10 +234,7 @@ void Map::index_merging_repeats() {
   if (rep_ == nullptr) return;
   const std::size_t n = rep_->size;
   if (rep_->capacity > kScanLimit) {
-    Rep* indexed = static_cast<Rep*>(std::realloc(rep_, Rep::bytes(rep_->capacity, true)));
-    if (indexed == nullptr) throw std::bad_alloc();
-    rep_ = indexed;
-    rep_->indexed = true;
+    rep_ = Rep::reshaped(rep_, rep_->capacity, true);
     rep_->size = 0;
     rep_->reindex();
   }
@@ -367,6 +405,81 @@ void MapBuilder::add(Text key, Value value) {
 Map MapBuilder::finish() && {
   map_.index_merging_repeats();
   return std::move(map_);
+}
+
+// ---------------------------------------------------------------- MapPool
+
+namespace {
+
+// Aligned to their size, so a block finds its slab by masking its address.
+constexpr std::size_t kSlabBytes = std::size_t{1} << 20;
+// Added to a slab's count while its pool carves from it: more than a slab can ever hand out,
+// so frees never bring the count to zero before the pool is done with the slab.
+constexpr std::uint64_t kCarvingCredit = std::uint64_t{1} << 40;
+
+thread_local MapPool* active_pool = nullptr;
+
+void* map_aligned_slab() {
+  void* region =
+      mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (region == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(region);
+  const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
+  if (aligned != start) munmap(region, aligned - start);
+  munmap(reinterpret_cast<void*>(aligned + kSlabBytes), start + kSlabBytes - aligned);
+  // A slab is filled at once: asking for its pages together costs much less than taking a
+  // fault on each. Where the kernel cannot, the pages come one fault at a time as usual.
+  madvise(reinterpret_cast<void*>(aligned), kSlabBytes, MADV_POPULATE_WRITE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+}  // namespace
+
+struct MapPool::Slab {
+  std::atomic<std::uint64_t> live;  // blocks not yet freed, plus the credit while carving
+
+  static Slab* of(void* block) noexcept {
+    return reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(block) & ~(kSlabBytes - 1));
+  }
+  void release(std::uint64_t blocks) noexcept {
+    if (live.fetch_sub(blocks, std::memory_order_acq_rel) == blocks) {
+      this->~Slab();
+      munmap(this, kSlabBytes);
+    }
+  }
+};
+
+MapPool::MapPool() noexcept : outer_(std::exchange(active_pool, this)) {}
+
+MapPool::~MapPool() {
+  retire();
+  active_pool = outer_;
+}
+
+MapPool* MapPool::active() noexcept {
+  return active_pool;
+}
+
+void* MapPool::allocate(std::size_t bytes) {
+  bytes = (bytes + alignof(Slab) - 1) & ~(alignof(Slab) - 1);
+  if (slab_ == nullptr || used_ + bytes > kSlabBytes) {
+    retire();
+    slab_ = new (map_aligned_slab()) Slab{kCarvingCredit};
+    used_ = sizeof(Slab);
+  }
+  void* block = reinterpret_cast<char*>(slab_) + used_;
+  used_ += bytes;
+  ++handed_out_;
+  return block;
+}
+
+void MapPool::free(void* block) noexcept {
+  Slab::of(block)->release(1);
+}
+
+void MapPool::retire() noexcept {
+  if (slab_ == nullptr) return;
+  std::exchange(slab_, nullptr)->release(kCarvingCredit - std::exchange(handed_out_, 0));
 }
 
 // ---------------------------------------------------------------- Value

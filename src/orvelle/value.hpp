@@ -267,6 +267,35 @@ class MapBuilder {
   Map map_;
 };
 
+/// While a MapPool lives, the small mappings its thread makes (up to eight entries, as a
+/// netlist's instances, settings and placements) are carved from shared 1 MiB slabs instead
+/// of being allocated one by one. They behave as any other mapping and may be freed on any
+/// thread, before or after the pool ends. A slab goes back to the system with its last
+/// mapping, so a mapping kept after its neighbours are gone keeps its slab alive: for code
+/// that makes many small mappings that live and die together. Pools nest; the innermost one
+/// serves.
+class MapPool {
+ public:
+  MapPool() noexcept;
+  ~MapPool();
+  MapPool(const MapPool&) = delete;
+  MapPool& operator=(const MapPool&) = delete;
+
+ private:
+  friend class Map;
+  struct Slab;
+
+  static MapPool* active() noexcept;
+  void* allocate(std::size_t bytes);
+  static void free(void* block) noexcept;
+  void retire() noexcept;
+
+  MapPool* outer_;
+  Slab* slab_ = nullptr;
+  std::size_t used_ = 0;          // bytes of the slab carved so far
+  std::uint64_t handed_out_ = 0;  // blocks carved from the slab
+};
+
 class Value {
  public:
   enum class Kind { null, boolean, integer, floating, text, list, map };

@@ -3,7 +3,6 @@
 // Reading the statements and assembling them are separate sides that hand over chunks of
 // statements; a large text has them run on two threads.
 
-#include <array>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -249,9 +248,13 @@ class Weaver {
 };
 
 // Full chunks one way, empty ones back, between the reading thread and the assembling one.
+// The assembling side stalls now and then while a large table doubles; enough chunks to
+// cover such a stall keep the reading side going meanwhile.
 class ChunkChannel {
  public:
-  ChunkChannel() {
+  static constexpr std::size_t kChunks = 64;
+
+  ChunkChannel() : chunks_(kChunks) {
     for (auto& chunk : chunks_) empty_.push_back(&chunk);
   }
 
@@ -299,7 +302,7 @@ class ChunkChannel {
   }
 
  private:
-  std::array<Chunk, 4> chunks_;
+  std::vector<Chunk> chunks_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Chunk*> full_;
@@ -335,10 +338,13 @@ void weave_here(const Inputs& in, Weaver& weaver, std::vector<std::string>& warn
   read_statements(in, writer, warnings);
 }
 
-// Returns false when either side could not go on.
+// Returns false when either side could not go on. Both sides make their share of the
+// millions of small mappings (settings, placements, instances) from pools: they live and die
+// with the netlist.
 bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::string>& warnings) {
   ChunkChannel channel;
   std::thread reader([&] {
+    const MapPool pool;
     try {
       Chunk* first = channel.exchange(nullptr);
       if (first == nullptr) throw Stopped{};
@@ -355,6 +361,7 @@ bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::str
   });
   bool woven = true;
   try {
+    const MapPool pool;
     while (Chunk* chunk = channel.take()) {
       weaver.take(*chunk);
       channel.give_back(chunk);
