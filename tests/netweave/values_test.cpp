@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "support.hpp"
@@ -86,6 +87,37 @@ TEST(ParseFloat, ShortAndLongLiteralsReadAsTheNearestDouble) {
     const auto parsed = parse_float(text);
     ASSERT_TRUE(parsed) << text;
     EXPECT_EQ(std::bit_cast<std::uint64_t>(*parsed), std::bit_cast<std::uint64_t>(expected))
+        << text;
+  }
+}
+
+// A number with a unit reads as the number times the unit's factor, whichever way it is read.
+TEST(ParseValue, UnitSuffixedLiteralsReadAsNumberTimesFactor) {
+  std::mt19937 random(8122026);
+  const std::string units = "pPnNuUmMkx.e";
+  const std::map<char, double> factors = {{'p', 1e-12}, {'P', 1e-12}, {'n', 1e-9}, {'N', 1e-9},
+                                          {'u', 1e-6},  {'U', 1e-6},  {'m', 1e-3}, {'M', 1e-3}};
+  for (int n = 0; n < 100000; ++n) {
+    std::string number = random() % 4 == 0 ? "-" : random() % 8 == 0 ? "+" : "";
+    const int before = static_cast<int>(random() % 10);
+    const int after = random() % 2 == 0 ? -1 : static_cast<int>(random() % 10);
+    for (int i = 0; i < before; ++i) number += static_cast<char>('0' + random() % 10);
+    if (after >= 0) number += '.';
+    for (int i = 0; i < after; ++i) number += static_cast<char>('0' + random() % 10);
+    const char unit = random() % 3 == 0 ? '\0' : units[random() % units.size()];
+    std::string text = number;
+    if (unit != '\0') text += unit;
+    double expected = 0.0;
+    const char* begin = number.data() + (number.starts_with('+') ? 1 : 0);
+    const auto [stop, error] = std::from_chars(begin, number.data() + number.size(), expected);
+    if (error != std::errc() || stop != number.data() + number.size() || before + after <= 0) {
+      continue;  // no number in front of the unit
+    }
+    if (unit != '\0') expected *= factors.contains(unit) ? factors.at(unit) : 1.0;
+    const Value parsed = parse_value(text);
+    ASSERT_TRUE(parsed.is_float()) << text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(parsed.as_float()),
+              std::bit_cast<std::uint64_t>(expected))
         << text;
   }
 }

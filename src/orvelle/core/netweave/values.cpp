@@ -146,7 +146,42 @@ std::string_view inner(std::string_view text) noexcept {
   return text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string_view{};
 }
 
+// The usual setting or coordinate: a sign, at most 15 digits around an optional point, and
+// at most one more character, an ASCII unit. Read in one pass, with the same rounding as the
+// general way below; nothing for any other text.
+std::optional<double> plain_number_with_unit(std::string_view text) noexcept {
+  static constexpr std::array<double, 16> kPowers = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  constexpr std::size_t kExactDigits = 15;
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative || (!text.empty() && text[0] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  std::size_t digits = 0;
+  std::size_t fraction_digits = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (is_digit(c)) {
+      if (++digits > kExactDigits) return std::nullopt;
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+      fraction_digits += point ? 1 : 0;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || i + 1 < text.size()) return std::nullopt;
+  const bool has_unit = i < text.size();
+  if (has_unit && (static_cast<unsigned char>(text[i]) & 0x80) != 0) return std::nullopt;
+  double value = static_cast<double>(mantissa) / kPowers[fraction_digits];
+  if (negative) value = -value;
+  return has_unit ? value * unit_factor(text[i]) : value;
+}
+
 std::optional<double> parse_number_with_unit(std::string_view text) noexcept {
+  if (const auto plain = plain_number_with_unit(text)) return plain;
   const LiteralShape shape = literal_shape(text);
   if (shape.valid) return literal_value(text, shape);  // nothing on overflow: stays text
   if (text.empty()) return std::nullopt;
