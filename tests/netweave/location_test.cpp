@@ -31,8 +31,9 @@ TEST(ParseLocationComment, ReadsCoordinatesAndPort) {
 }
 
 TEST(ParseLocationComment, UnreadableLocationsAreParseErrors) {
-  for (const char* comment : {"$ location=(10, 20, 90)", "$ location=(1,2)", "$ location=(1,2,3,4)",
-                              "$ location=(1,2,3) location=(4,5,6)", "$ location=(1,2,3)(a)(b)"}) {
+  for (const char* comment :
+       {"$ location=(10, 20, 90)", "$ location=(1,2)", "$ location=(1,2,3,4)",
+        "$ location=(1,2,3) location=(4,5,6)", "$ location=(1,2,3)(a)(b)", "$ location=(5)"}) {
     try {
       parse_location_comment(comment);
       ADD_FAILURE() << comment;

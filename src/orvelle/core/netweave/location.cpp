@@ -10,15 +10,6 @@ namespace {
 
 constexpr std::string_view kMarker = "location=";
 
-std::size_t count(std::string_view text, std::string_view part) noexcept {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string_view::npos;
-       at = text.find(part, at + part.size())) {
-    ++n;
-  }
-  return n;
-}
-
 // Usually there is nothing to remove, and then no copy is made.
 std::string_view without_whitespace(std::string_view text, std::string& out) {
   // Printable ASCII holds no white space: the usual location needs no closer look.
@@ -46,32 +37,41 @@ std::string_view unwrap(std::string_view part) noexcept {
 }  // namespace
 
 std::optional<Map> parse_location_comment(std::string_view comment) {
-  if (comment.find(kMarker) == std::string_view::npos) return std::nullopt;
+  const std::size_t marker = comment.find(kMarker);
+  if (marker == std::string_view::npos) return std::nullopt;
   const auto unreadable = [&] {
     return ParseError("Cannot read location comment '" + std::string(comment) + "'.");
   };
-  if (count(comment, kMarker) != 1) throw unreadable();
-  std::string_view rest = comment.substr(comment.find(kMarker) + kMarker.size());
+  // Neither the marker, ")(" nor "," can overlap itself: one more search tells one
+  // occurrence from several.
+  const auto once_more = [](std::string_view text, std::string_view part, std::size_t at) {
+    return text.find(part, at + part.size()) != std::string_view::npos;
+  };
+  if (once_more(comment, kMarker, marker)) throw unreadable();
+  std::string_view rest = comment.substr(marker + kMarker.size());
   rest = rest.substr(0, rest.find(' '));
   std::string buffer;
   std::string_view location = without_whitespace(rest, buffer);
   std::string_view port = "()";
   if (const std::size_t split = location.find(")("); split != std::string_view::npos) {
-    if (count(location, ")(") != 1) throw unreadable();
+    if (once_more(location, ")(", split)) throw unreadable();
     port = location.substr(split + 2);
     location = location.substr(0, split);
   }
   port = unwrap(port);
   location = unwrap(location);
-  if (count(location, ",") != 2) throw unreadable();
   const std::size_t first = location.find(',');
   const std::size_t second = location.find(',', first + 1);
+  if (first == std::string_view::npos || second == std::string_view::npos ||
+      once_more(location, ",", second)) {
+    throw unreadable();
+  }
   Map placement;
   placement.reserve(4);
   placement.emplace("x", parse_value(location.substr(0, first)));
   placement.emplace("y", parse_value(location.substr(first + 1, second - first - 1)));
   placement.emplace("rotation", parse_value(location.substr(second + 1)));
-  placement.emplace("port", std::string(port));
+  placement.emplace("port", port);
   return placement;
 }
 
