@@ -197,10 +197,6 @@ Map& Map::operator=(Map&& other) noexcept {
   return *this;
 }
 
-Map::~Map() {
-  clear();
-}
-
 void Map::clear() noexcept {
   if (rep_ == nullptr) return;
   std::destroy_n(rep_->entries(), rep_->size);
@@ -524,6 +520,9 @@ Value& Value::operator=(Value&& other) noexcept {
   std::memcpy(bytes_, taken, sizeof bytes_);
   return *this;
 }
+
+static_assert(Value::Kind::map > Value::Kind::list && Value::Kind::list > Value::Kind::text,
+              "only lists and mappings among the kinds past text own memory");
 
 void Value::release() noexcept {
   switch (kind()) {

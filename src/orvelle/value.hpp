@@ -191,7 +191,9 @@ class Map {
   Map(Map&& other) noexcept : rep_(std::exchange(other.rep_, nullptr)) {}
   Map& operator=(const Map& other);
   Map& operator=(Map&& other) noexcept;
-  ~Map();
+  ~Map() {
+    if (rep_ != nullptr) clear();  // most mappings that die were moved from
+  }
 
   std::size_t size() const noexcept;
   bool empty() const noexcept { return size() == 0; }
@@ -320,7 +322,9 @@ class Value {
   }
   Value& operator=(const Value& other);
   Value& operator=(Value&& other) noexcept;
-  ~Value() { release(); }
+  ~Value() {
+    if (owns_memory()) release();  // most values that die are numbers, short texts or moved
+  }
 
   Kind kind() const noexcept {
     const auto tag = static_cast<unsigned char>(bytes_[15]);
@@ -379,6 +383,10 @@ class Value {
   const Text* text_ptr() const noexcept;
   List* list_ptr() const noexcept;
   const Map* map_ptr() const noexcept;
+  bool owns_memory() const noexcept {
+    const auto tag = static_cast<unsigned char>(bytes_[15]);
+    return tag == Text::heap_tag || tag >= kTagBase + static_cast<int>(Kind::list);
+  }
   void release() noexcept;
 
   alignas(8) char bytes_[16];

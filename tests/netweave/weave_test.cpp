@@ -120,9 +120,9 @@ TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
 
 // A text past the size from which reading and assembling run on two threads: a leaf block
 // used by a long chain, settings that warn, and location comments.
-std::string large_text(const std::string& tail = "") {
+std::string large_text(const std::string& tail = "", const std::string& block = "top") {
   std::string text = ".subckt arm a b\nX1 a m straight length=5u\nX2 m b bend_euler\n.ends\n";
-  text += ".subckt top in out\n";
+  text += ".subckt " + block + " in out\n";
   constexpr int kLines = 20000;
   for (int i = 0; i < kLines; ++i) {
     const std::string n = std::to_string(i);
@@ -141,6 +141,8 @@ TEST(WeaveText, ReadsALargeTextOnTwoThreadsAsTheStagedReaderDoes) {
   const std::string text = large_text();
   ASSERT_GT(text.size(), std::size_t{1} << 20);
   expect_same(text);
+  // A large block followed by more text: room is made for more children than come.
+  expect_same(text + large_text("", "second"));
 }
 
 // Failures on either side of a large text: the reading side (an unsupported command), the

@@ -161,16 +161,23 @@ std::size_t positional_number(std::string_view port) noexcept {
 }  // namespace
 
 struct NetlistBuilder::State {
-  State(const Subckt& subckt, const Map& keymap, std::size_t expected_children)
-      : subcircuit(subckt.component), settings_keymap(keymap) {
+  State(const Subckt& subckt, const Map& keymap)
+      : subcircuit(subckt.component), settings_keymap(keymap), external_ports(subckt.ports.size()) {
+    for (const std::string& port : subckt.ports) nets.find_or_add(port).external = true;
+  }
+
+  void reserve(std::size_t expected_children) {
+    children.reserve(expected_children);
+    instances.reserve(expected_children);
+    placements.reserve(expected_children);
     // A chain has about one net per child; room for a quarter more (three-port parts,
     // dangling nets) spares the table a doubling that would leave most of it empty.
-    nets.reserve(subckt.ports.size() + expected_children + expected_children / 4);
-    for (const std::string& port : subckt.ports) nets.find_or_add(port).external = true;
+    nets.reserve(external_ports + expected_children + expected_children / 4);
   }
 
   std::string subcircuit;
   const Map& settings_keymap;
+  std::size_t external_ports;
   std::vector<Component> components;
   std::unordered_map<std::string, std::uint32_t, StringHash, std::equal_to<>> component_index;
   std::uint32_t last_component = UINT32_MAX;
@@ -297,10 +304,8 @@ struct NetlistBuilder::State {
 
 NetlistBuilder::NetlistBuilder(const Subckt& subckt, const Map& settings_keymap,
                                std::size_t expected_children)
-    : state_(std::make_unique<State>(subckt, settings_keymap, expected_children)) {
-  state_->children.reserve(expected_children);
-  state_->instances.reserve(expected_children);
-  state_->placements.reserve(expected_children);
+    : state_(std::make_unique<State>(subckt, settings_keymap)) {
+  state_->reserve(expected_children);
 }
 
 NetlistBuilder::NetlistBuilder(NetlistBuilder&&) noexcept = default;
@@ -332,6 +337,10 @@ void NetlistBuilder::add_child(std::string_view name, std::string_view component
   const std::uint32_t child = s.add_instance(name, component, [&] { return std::move(instance); });
   if (placement) s.place(name, std::move(*placement));
   s.add_nets(child, nets);
+}
+
+void NetlistBuilder::reserve(std::size_t children) {
+  state_->reserve(children);
 }
 
 void NetlistBuilder::prefetch(std::string_view name,

@@ -226,6 +226,8 @@ class NetlistBuilder {
                  std::optional<Map> placement);
   /// An instance mapping {component, settings}, its settings patched.
   static Map instance(std::string_view component, Map settings, const Map& settings_keymap);
+  /// Room for this many children in all, so that the tables need not grow as they come.
+  void reserve(std::size_t children);
   /// A hint that a child of this name on these nets comes soon.
   void prefetch(std::string_view name, std::span<const std::string_view> nets) const noexcept;
   /// Joins the nets. Throws ParseError for a net on more than two instance ports;

@@ -27,6 +27,7 @@ struct Statement {
   std::uint32_t net_count = 0;
   std::uint32_t warnings_at = 0;  // the location comment's warnings, in the chunk's warnings
   std::uint32_t warning_count = 0;
+  std::size_t read_at = 0;  // how far into the text the reading side was
   Map settings{};
   std::optional<Map> placement{};
   std::unique_ptr<Subckt> subckt{};  // opened, closed
@@ -70,6 +71,9 @@ class ChunkWriter final : public StatementSink {
  public:
   using Deliver = std::function<Chunk*(Chunk*)>;  // takes a full chunk, gives an empty one
 
+  // Tells the statements how far into the text the reading side was.
+  void track(const std::size_t* read) noexcept { read_ = read; }
+
   ChunkWriter(Chunk* chunk, Deliver deliver) : chunk_(chunk), deliver_(std::move(deliver)) {}
 
   void comment(std::int64_t id, std::string_view text) override {
@@ -90,7 +94,7 @@ class ChunkWriter final : public StatementSink {
       throw StagedReadingNeeded{};
     }
     ++elements_since_close_;
-    Statement statement{.kind = Statement::Kind::element};
+    Statement statement{.kind = Statement::Kind::element, .read_at = *read_};
     statement.text_at = static_cast<std::uint32_t>(chunk_->bytes.size());
     statement.name_size = static_cast<std::uint32_t>(element.name.size());
     statement.component_size = static_cast<std::uint32_t>(element.component.size());
@@ -142,6 +146,34 @@ class ChunkWriter final : public StatementSink {
   std::string_view comment_;
   std::size_t elements_since_close_ = 0;
   std::vector<std::string> location_warnings_;
+  const std::size_t* read_ = &kNothingRead;
+  static constexpr std::size_t kNothingRead = 0;
+};
+
+// Lines as they come, noting where in the text the latest one starts. A line the pipeline
+// had to rewrite (joined or respaced) lies outside the text and leaves the mark where it was.
+class TrackedLines final : public LineStream {
+ public:
+  TrackedLines(std::string_view content, LineStreamPtr lines)
+      : begin_(reinterpret_cast<std::uintptr_t>(content.data())),
+        size_(content.size()),
+        lines_(std::move(lines)) {}
+
+  std::optional<Line> next() override {
+    auto line = lines_->next();
+    if (line) {
+      const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(line->text.data()) - begin_;
+      if (at <= size_) read_ = at;
+    }
+    return line;
+  }
+  const std::size_t* read() const noexcept { return &read_; }
+
+ private:
+  std::uintptr_t begin_;
+  std::size_t size_;
+  LineStreamPtr lines_;
+  std::size_t read_ = 0;
 };
 
 struct WovenNetlist {
@@ -154,7 +186,8 @@ struct WovenNetlist {
 // The assembling side: chunks of statements into netlists.
 class Weaver {
  public:
-  explicit Weaver(const Map& settings_keymap) : settings_keymap_(settings_keymap) {}
+  Weaver(const Map& settings_keymap, std::size_t text_size)
+      : settings_keymap_(settings_keymap), text_size_(text_size) {}
 
   void take(Chunk& chunk) {
     auto& statements = chunk.statements;
@@ -196,6 +229,7 @@ class Weaver {
 
  private:
   static constexpr std::size_t kLookahead = 4;
+  static constexpr std::size_t kEstimateAfter = 1 << 14;
 
   void prefetch(const Chunk& chunk, const Statement& statement) {
     if (statement.kind != Statement::Kind::element || !batch_) return;
@@ -204,7 +238,8 @@ class Weaver {
   }
 
   void add_element(const Chunk& chunk, Statement& statement) {
-    if (!batch_) batch_.emplace(parents_.back(), settings_keymap_);
+    if (!batch_) open_batch(statement.read_at);
+    if (++batch_children_ == kEstimateAfter) reserve_for_the_rest(statement.read_at);
     const auto warnings = chunk.warnings.begin() + statement.warnings_at;
     batch_warnings_.insert(batch_warnings_.end(), warnings, warnings + statement.warning_count);
     chunk.nets(statement, nets_);
@@ -213,6 +248,24 @@ class Weaver {
         chunk.name(statement), component, nets_,
         NetlistBuilder::instance(component, std::move(statement.settings), settings_keymap_),
         std::move(statement.placement));
+  }
+
+  void open_batch(std::size_t read_at) {
+    batch_.emplace(parents_.back(), settings_keymap_);
+    batch_began_at_ = read_at;
+    batch_children_ = 0;
+  }
+
+  // A large block most likely goes on as it began: room for as many children as the rest of
+  // the text holds at the rate so far spares its tables their doublings, each a stall that
+  // holds up both sides. Lines too short to be likely leave the tables to grow as usual.
+  void reserve_for_the_rest(std::size_t read_at) {
+    constexpr std::size_t kShortestLikelyLine = 16;
+    const std::size_t spanned = read_at - batch_began_at_;
+    if (spanned == 0) return;
+    const double rest = static_cast<double>(text_size_ - batch_began_at_) / spanned;
+    const auto expected = static_cast<std::size_t>(rest * kEstimateAfter * (1 + 1.0 / 32));
+    batch_->reserve(std::min(expected, (text_size_ - batch_began_at_) / kShortestLikelyLine));
   }
 
   void close(Subckt subckt) {
@@ -237,6 +290,9 @@ class Weaver {
   }
 
   const Map& settings_keymap_;
+  std::size_t text_size_;
+  std::size_t batch_began_at_ = 0;
+  std::size_t batch_children_ = 0;
   std::vector<Subckt> parents_;          // the open blocks, as the reading side saw them
   std::optional<NetlistBuilder> batch_;  // the netlist of the block the next ".ends" closes
   std::vector<std::string> batch_warnings_;
@@ -248,21 +304,18 @@ class Weaver {
 };
 
 // Full chunks one way, empty ones back, between the reading thread and the assembling one.
-// The assembling side stalls now and then while a large table doubles; enough chunks to
-// cover such a stall keep the reading side going meanwhile.
+// Chunks are made as the reading side gets ahead, up to enough to cover a stall of the
+// assembling side (a table that grows, a busy core) without holding the reading side up.
 class ChunkChannel {
  public:
-  static constexpr std::size_t kChunks = 64;
-
-  ChunkChannel() : chunks_(kChunks) {
-    for (auto& chunk : chunks_) empty_.push_back(&chunk);
-  }
+  static constexpr std::size_t kMostChunks = 64;
 
   // Reading side. Nothing once the assembling side has stopped.
   Chunk* exchange(Chunk* full) {
     std::unique_lock lock(mutex_);
     if (full != nullptr) full_.push_back(full);
     changed_.notify_all();
+    if (empty_.empty() && chunks_.size() < kMostChunks) empty_.push_back(&chunks_.emplace_back());
     changed_.wait(lock, [&] { return stopped_ || !empty_.empty(); });
     if (stopped_) return nullptr;
     Chunk* chunk = empty_.front();
@@ -302,7 +355,7 @@ class ChunkChannel {
   }
 
  private:
-  std::vector<Chunk> chunks_;
+  std::deque<Chunk> chunks_;  // never moved: the lists point into it
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Chunk*> full_;
@@ -323,8 +376,9 @@ struct Inputs {
 // Reads every statement into `writer`, keeping the reading warnings in `warnings`.
 void read_statements(const Inputs& in, ChunkWriter& writer, std::vector<std::string>& warnings) {
   const WarningCapture capture(warnings);
-  const auto lines = iter_relevant_lines(in.content);
-  parse_statements(*lines, writer, in.component_map, in.kwargs);
+  TrackedLines lines(in.content, iter_relevant_lines(in.content));
+  writer.track(lines.read());
+  parse_statements(lines, writer, in.component_map, in.kwargs);
   writer.flush();
 }
 
@@ -387,7 +441,7 @@ std::optional<RecursiveNetlist> weave_text(std::string_view content, const Map& 
   std::vector<std::string> warnings;
   std::optional<RecursiveNetlist> result;
   try {
-    Weaver weaver(settings_keymap);
+    Weaver weaver(settings_keymap, content.size());
     if (content.size() >= kTwoThreadsFrom && std::thread::hardware_concurrency() > 1) {
       if (!weave_on_two_threads(inputs, weaver, warnings)) return std::nullopt;
     } else {
