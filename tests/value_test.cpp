@@ -139,16 +139,25 @@ TEST(Map, OverwritesInPlaceAndNamesMissingKeys) {
 // Built in bulk, a mapping must equal one built entry by entry, repeated keys included.
 TEST(MapBuilder, MatchesInsertOrAssign) {
   for (const int n : {0, 3, 8, 9, 2000}) {
+    std::vector<std::string> keys;  // some repeated
+    for (int i = 0; i < n; ++i) keys.push_back(std::to_string(i % 7 == 3 ? i / 2 : i) += 'k');
     MapBuilder builder;
     Map expected;
     for (int i = 0; i < n; ++i) {
-      const std::string key = std::to_string(i % 7 == 3 ? i / 2 : i) + "k";
-      builder.add(key, i);
-      expected.insert_or_assign(key, i);
+      builder.add(keys[i], i);
+      expected.insert_or_assign(keys[i], i);
     }
     const Map built = std::move(builder).finish();
     ASSERT_EQ(built, expected) << n;
     for (const auto& [key, value] : expected) ASSERT_EQ(built.at(key), value) << key;
+
+    // Built in two halves and joined, repeats across the halves included.
+    MapBuilder first;
+    MapBuilder second;
+    for (int i = 0; i < n; ++i) (i < n / 2 ? first : second).add(keys[i], i);
+    first.add(std::move(second));
+    first.add(MapBuilder{});
+    ASSERT_EQ(std::move(first).finish(), expected) << n;
   }
 }
 

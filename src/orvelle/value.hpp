@@ -263,6 +263,8 @@ class MapBuilder {
  public:
   void reserve(std::size_t n);
   void add(Text key, Value value);
+  /// Adds the entries of `more` after these, as adding them one by one would.
+  void add(MapBuilder&& more);
   Map finish() &&;
 
  private:

@@ -120,13 +120,15 @@ TEST(WeaveText, HandsOverWhatOnlyTheStagedReaderReadsAsWritten) {
 
 // A text past the size from which reading and assembling run on two threads: a leaf block
 // used by a long chain, settings that warn, and location comments.
-std::string large_text(const std::string& tail = "", const std::string& block = "top") {
+std::string large_text(const std::string& tail = "", const std::string& block = "top",
+                       int lines = 20000) {
   std::string text = ".subckt arm a b\nX1 a m straight length=5u\nX2 m b bend_euler\n.ends\n";
   text += ".subckt " + block + " in out\n";
-  constexpr int kLines = 20000;
-  for (int i = 0; i < kLines; ++i) {
+  for (int i = 0; i < lines; ++i) {
     const std::string n = std::to_string(i);
-    const std::string next = i == kLines - 1 ? "out" : "n" + std::to_string(i + 1);
+    std::string next = "n";  // appended, not concatenated: g++ 12 misreads the latter
+    next += std::to_string(i + 1);
+    if (i == lines - 1) next = "out";
     const std::string from = i == 0 ? "in" : "n" + n;
     text += (i % 5 == 0 ? "Xa" : "Xw") + n + " " + from + " " + next;
     text += i % 5 == 0 ? " arm l=" + n + "u" : " straight length=" + n + "n width=0.5u";
@@ -143,6 +145,8 @@ TEST(WeaveText, ReadsALargeTextOnTwoThreadsAsTheStagedReaderDoes) {
   expect_same(text);
   // A large block followed by more text: room is made for more children than come.
   expect_same(text + large_text("", "second"));
+  // Enough connections for their texts to be made on two threads.
+  expect_same(large_text("", "top", 70000));
 }
 
 // Failures on either side of a large text: the reading side (an unsupported command), the

@@ -129,8 +129,9 @@ class NetTable {
 struct Component {
   Text name;
   SharedPortNames ports;
-  std::vector<Text> text_names;  // by position, filled as finish() meets them
+  std::vector<Text> text_names;  // by position, filled before the texts are made
   const Map* subcircuit_ports = nullptr;
+  std::uint32_t positions = 0;  // how many ports its children use
 };
 
 Text joined(std::string_view instance, std::string_view port) {
@@ -227,6 +228,8 @@ struct NetlistBuilder::State {
   }
 
   void add_nets(std::uint32_t child, std::span<const std::string_view> names) {
+    std::uint32_t& positions = components[children[child]].positions;
+    positions = std::max(positions, static_cast<std::uint32_t>(names.size()));
     for (std::size_t i = 0; i < names.size(); ++i) {
       const PortRef ref{child, static_cast<std::uint32_t>(i)};
       NetTable::Entry& net = nets.find_or_add(names[i]);
@@ -276,13 +279,15 @@ struct NetlistBuilder::State {
                       ". This is currently not supported.");
   }
 
-  const Text& text_name(Component& component, std::uint32_t position,
-                        const SubcircuitPorts* renames) {
-    while (component.text_names.size() <= position) {
-      component.text_names.push_back(
-          renamed(component, get_port(*component.ports, component.text_names.size()), renames));
+  // Names every port the children use, so that making the texts reads the components only.
+  void name_ports(const SubcircuitPorts* renames) {
+    for (Component& component : components) {
+      component.text_names.reserve(component.positions);
+      while (component.text_names.size() < component.positions) {
+        component.text_names.push_back(
+            renamed(component, get_port(*component.ports, component.text_names.size()), renames));
+      }
     }
-    return component.text_names[position];
   }
 
   static Text renamed(Component& component, std::string port, const SubcircuitPorts* renames) {
@@ -296,9 +301,18 @@ struct NetlistBuilder::State {
     return external_ports->nth(k - 1).key();
   }
 
-  Text port_text(PortRef ref, const SubcircuitPorts* renames) {
-    Component& component = components[children[ref.child]];
-    return joined(instance_name(ref.child), text_name(component, ref.position, renames));
+  Text port_text(PortRef ref) const {
+    const Component& component = components[children[ref.child]];
+    return joined(instance_name(ref.child), component.text_names[ref.position]);
+  }
+
+  MapBuilder connection_texts(std::size_t from, std::size_t to) const {
+    MapBuilder texts;
+    texts.reserve(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+      texts.add(port_text(connections[i].first), port_text(connections[i].second));
+    }
+    return texts;
   }
 };
 
@@ -377,13 +391,13 @@ const Map& NetlistBuilder::ports() const noexcept {
 
 namespace {
 
-// Indexing a large placements mapping takes about as long as making the connection texts,
-// and the two share nothing: it runs on a second thread meanwhile, where one can be had.
-std::future<Map> index_on_the_side(MapBuilder& placements, std::size_t count) {
-  constexpr std::size_t kWorthAThread = 1 << 16;
-  if (count < kWorthAThread) return {};
+constexpr std::size_t kWorthAThread = 1 << 16;
+
+// Runs `work` on a thread of its own where one can be had; else leaves it to the caller.
+template <class Work>
+auto on_the_side(Work work) -> std::future<decltype(work())> {
   try {
-    return std::async(std::launch::async, [&placements] { return std::move(placements).finish(); });
+    return std::async(std::launch::async, std::move(work));
   } catch (const std::system_error&) {
     return {};
   }
@@ -391,29 +405,34 @@ std::future<Map> index_on_the_side(MapBuilder& placements, std::size_t count) {
 
 }  // namespace
 
+// A large netlist is finished on two threads: each makes half the connection texts, then
+// one indexes the connections while the other makes the external ports' texts and indexes
+// the placements.
 Map NetlistBuilder::finish(Map settings, const SubcircuitPorts* renames) && {
   State& s = *state_;
-  std::future<Map> placed = index_on_the_side(s.placements, s.placed);
-  MapBuilder connections;
-  connections.reserve(s.connections.size());
-  for (const auto& [from, to] : s.connections) {
-    connections.add(s.port_text(from, renames), s.port_text(to, renames));
-  }
-  Map joined_ports = std::move(connections).finish();
-  // Renaming two keys into one merges them otherwise than renaming afterwards would.
-  if (renames != nullptr && joined_ports.size() != s.connections.size()) {
-    throw StagedReadingNeeded{};
-  }
+  s.name_ports(renames);
+  const std::size_t n = s.connections.size();
+  std::future<MapBuilder> second_half;
+  if (n >= kWorthAThread)
+    second_half = on_the_side([&s, n] { return s.connection_texts(n / 2, n); });
+  MapBuilder texts = s.connection_texts(0, second_half.valid() ? n / 2 : n);
+  if (second_half.valid()) texts.add(second_half.get());
+  std::future<Map> indexed;
+  if (n >= kWorthAThread) indexed = on_the_side([&texts] { return std::move(texts).finish(); });
   for (auto it = s.ports.begin(); it != s.ports.end(); ++it) {
-    it.value() = s.port_text(unpacked(it->second), renames);
+    it.value() = s.port_text(unpacked(it->second));
   }
+  Map placements = std::move(s.placements).finish();
+  Map connections = indexed.valid() ? indexed.get() : std::move(texts).finish();
+  // Renaming two keys into one merges them otherwise than renaming afterwards would.
+  if (renames != nullptr && connections.size() != n) throw StagedReadingNeeded{};
   Map netlist;
   netlist.reserve(5);
   netlist.emplace("instances", std::move(s.instances));
-  netlist.emplace("connections", std::move(joined_ports));
+  netlist.emplace("connections", std::move(connections));
   netlist.emplace("ports", std::move(s.ports));
   netlist.emplace("settings", std::move(settings));
-  netlist.emplace("placements", placed.valid() ? placed.get() : std::move(s.placements).finish());
+  netlist.emplace("placements", std::move(placements));
   state_.reset();
   return netlist;
 }
