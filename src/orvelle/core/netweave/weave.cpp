@@ -19,17 +19,15 @@ namespace {
 struct Statement {
   enum class Kind : std::uint8_t { opened, element, closed };
   Kind kind;
-  // element: name, component and nets back to back in the chunk's bytes
+  // element: name, component, nets and comment back to back in the chunk's bytes
   std::uint32_t text_at = 0;
   std::uint32_t name_size = 0;
   std::uint32_t component_size = 0;
   std::uint32_t nets_at = 0;  // into the chunk's net sizes
   std::uint32_t net_count = 0;
-  std::uint32_t warnings_at = 0;  // the location comment's warnings, in the chunk's warnings
-  std::uint32_t warning_count = 0;
-  std::size_t read_at = 0;  // how far into the text the reading side was
-  Map settings{};
-  std::optional<Map> placement{};
+  std::uint32_t comment_size = 0;
+  std::size_t read_at = 0;           // how far into the text the reading side was
+  Map instance{};                    // component and settings
   std::unique_ptr<Subckt> subckt{};  // opened, closed
 };
 
@@ -39,14 +37,12 @@ struct Chunk {
   std::vector<Statement> statements;
   std::string bytes;
   std::vector<std::uint32_t> net_sizes;
-  std::vector<std::string> warnings;
 
   bool full() const noexcept { return statements.size() >= kStatements; }
   void clear() noexcept {
     statements.clear();
     bytes.clear();
     net_sizes.clear();
-    warnings.clear();
   }
 
   std::string_view name(const Statement& s) const {
@@ -55,7 +51,8 @@ struct Chunk {
   std::string_view component(const Statement& s) const {
     return std::string_view(bytes).substr(s.text_at + s.name_size, s.component_size);
   }
-  void nets(const Statement& s, std::vector<std::string_view>& out) const {
+  // The nets; returns where they end in the bytes.
+  std::size_t nets(const Statement& s, std::vector<std::string_view>& out) const {
     out.clear();
     std::size_t at = s.text_at + s.name_size + s.component_size;
     for (std::uint32_t i = 0; i < s.net_count; ++i) {
@@ -63,6 +60,10 @@ struct Chunk {
       out.push_back(std::string_view(bytes).substr(at, size));
       at += size;
     }
+    return at;
+  }
+  std::string_view comment(const Statement& s, std::size_t nets_end) const {
+    return std::string_view(bytes).substr(nets_end, s.comment_size);
   }
 };
 
@@ -74,7 +75,8 @@ class ChunkWriter final : public StatementSink {
   // Tells the statements how far into the text the reading side was.
   void track(const std::size_t* read) noexcept { read_ = read; }
 
-  ChunkWriter(Chunk* chunk, Deliver deliver) : chunk_(chunk), deliver_(std::move(deliver)) {}
+  ChunkWriter(Chunk* chunk, const Map& settings_keymap, Deliver deliver)
+      : chunk_(chunk), settings_keymap_(settings_keymap), deliver_(std::move(deliver)) {}
 
   void comment(std::int64_t id, std::string_view text) override {
     comment_id_ = id;
@@ -106,8 +108,13 @@ class ChunkWriter final : public StatementSink {
       chunk_->bytes += net;
       chunk_->net_sizes.push_back(static_cast<std::uint32_t>(net.size()));
     }
-    statement.settings = std::move(element.settings);
-    read_location(statement, comment_id_ == element.id ? comment_ : std::string_view());
+    // The location comment is read on the assembling side, which has less to do.
+    const std::string_view comment = comment_id_ == element.id ? comment_ : std::string_view();
+    chunk_->bytes += comment;
+    statement.comment_size = static_cast<std::uint32_t>(comment.size());
+    // The settings are fresh in this side's cache: the instance is made here.
+    statement.instance =
+        NetlistBuilder::instance(element.component, std::move(element.settings), settings_keymap_);
     add(std::move(statement));
   }
 
@@ -122,30 +129,17 @@ class ChunkWriter final : public StatementSink {
   }
 
  private:
-  // The staged reader reads locations while assembling, after every other warning, and not
-  // at all for a block that never closes: their warnings travel with their element.
-  void read_location(Statement& statement, std::string_view comment) {
-    location_warnings_.clear();
-    {
-      const WarningCapture capture(location_warnings_);
-      statement.placement = parse_location_comment(comment);
-    }
-    statement.warnings_at = static_cast<std::uint32_t>(chunk_->warnings.size());
-    statement.warning_count = static_cast<std::uint32_t>(location_warnings_.size());
-    for (auto& warning : location_warnings_) chunk_->warnings.push_back(std::move(warning));
-  }
-
   void add(Statement statement) {
     chunk_->statements.push_back(std::move(statement));
     if (chunk_->full()) chunk_ = deliver_(chunk_);
   }
 
   Chunk* chunk_;
+  const Map& settings_keymap_;
   Deliver deliver_;
   std::int64_t comment_id_ = 0;
   std::string_view comment_;
   std::size_t elements_since_close_ = 0;
-  std::vector<std::string> location_warnings_;
   const std::size_t* read_ = &kNothingRead;
   static constexpr std::size_t kNothingRead = 0;
 };
@@ -240,14 +234,16 @@ class Weaver {
   void add_element(const Chunk& chunk, Statement& statement) {
     if (!batch_) open_batch(statement.read_at);
     if (++batch_children_ == kEstimateAfter) reserve_for_the_rest(statement.read_at);
-    const auto warnings = chunk.warnings.begin() + statement.warnings_at;
-    batch_warnings_.insert(batch_warnings_.end(), warnings, warnings + statement.warning_count);
-    chunk.nets(statement, nets_);
-    const std::string_view component = chunk.component(statement);
-    batch_->add_child(
-        chunk.name(statement), component, nets_,
-        NetlistBuilder::instance(component, std::move(statement.settings), settings_keymap_),
-        std::move(statement.placement));
+    const std::size_t nets_end = chunk.nets(statement, nets_);
+    std::optional<Map> placement;
+    if (statement.comment_size > 0) {
+      // The staged reader reads locations while assembling, after every other warning, and
+      // not at all for a block that never closes: their warnings wait for the block's end.
+      const WarningCapture capture(batch_warnings_);
+      placement = parse_location_comment(chunk.comment(statement, nets_end));
+    }
+    batch_->add_child(chunk.name(statement), chunk.component(statement), nets_,
+                      std::move(statement.instance), std::move(placement));
   }
 
   void open_batch(std::size_t read_at) {
@@ -369,6 +365,7 @@ struct Stopped {};  // unwinds the reading thread once the assembling side gave 
 
 struct Inputs {
   std::string_view content;
+  const Map& settings_keymap;
   const Map& component_map;
   const Map& kwargs;
 };
@@ -384,7 +381,7 @@ void read_statements(const Inputs& in, ChunkWriter& writer, std::vector<std::str
 
 void weave_here(const Inputs& in, Weaver& weaver, std::vector<std::string>& warnings) {
   Chunk chunk;
-  ChunkWriter writer(&chunk, [&](Chunk* full) {
+  ChunkWriter writer(&chunk, in.settings_keymap, [&](Chunk* full) {
     weaver.take(*full);
     full->clear();
     return full;
@@ -402,7 +399,7 @@ bool weave_on_two_threads(const Inputs& in, Weaver& weaver, std::vector<std::str
     try {
       Chunk* first = channel.exchange(nullptr);
       if (first == nullptr) throw Stopped{};
-      ChunkWriter writer(first, [&](Chunk* full) {
+      ChunkWriter writer(first, in.settings_keymap, [&](Chunk* full) {
         Chunk* next = channel.exchange(full);
         if (next == nullptr) throw Stopped{};
         return next;
@@ -437,7 +434,7 @@ std::optional<RecursiveNetlist> weave_text(std::string_view content, const Map& 
                                            const Map& component_map, const Map& kwargs) {
   if (!is_valid_utf8(content)) return std::nullopt;
   if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
-  const Inputs inputs{content, component_map, kwargs};
+  const Inputs inputs{content, settings_keymap, component_map, kwargs};
   std::vector<std::string> warnings;
   std::optional<RecursiveNetlist> result;
   try {
