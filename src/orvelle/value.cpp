@@ -64,6 +64,22 @@ std::ostream& operator<<(std::ostream& out, const Text& text) {
   return out << text.view();
 }
 
+// ---------------------------------------------------------------- Large blocks
+
+namespace detail {
+
+void advise_huge_pages(const void* block, std::size_t bytes) noexcept {
+  constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+  if (bytes < kWorthIt) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t to = (start + bytes) & ~(kHugePage - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
+
+}  // namespace detail
+
 // ---------------------------------------------------------------- Map
 
 namespace {
@@ -105,6 +121,7 @@ struct Map::Rep {
     MapPool* pool = indexed || capacity > kScanLimit ? nullptr : MapPool::active();
     const std::size_t size = bytes(capacity, indexed);
     Rep* rep = static_cast<Rep*>(pool != nullptr ? pool->allocate(size) : allocate(size));
+    detail::advise_huge_pages(rep, size);
     rep->size = 0;
     rep->pooled = pool != nullptr;
     rep->shape(capacity, indexed);
@@ -124,6 +141,7 @@ struct Map::Rep {
     }
     Rep* moved = static_cast<Rep*>(std::realloc(rep, bytes(capacity, indexed)));
     if (moved == nullptr) throw std::bad_alloc();
+    detail::advise_huge_pages(moved, bytes(capacity, indexed));
     moved->shape(capacity, indexed);
     return moved;
   }

@@ -77,16 +77,19 @@ class NetTable {
   static std::uint32_t hash(std::string_view name) noexcept { return hash32(name); }
 
   void reserve(std::size_t n) {
-    entries_.reserve(n);
-    if (slots_for(n) > slots_.size()) rebuild(slots_for(n));
+    reserve_entries(n);
+    if (slots_for(n) > slot_count_) rebuild(slots_for(n));
   }
 
   void prefetch(std::string_view name) const noexcept {
-    if (!slots_.empty()) __builtin_prefetch(slots_.data() + (hash(name) & mask()));
+    if (slots_) __builtin_prefetch(slots_.get() + (hash(name) & mask()));
   }
 
   Entry& find_or_add(std::string_view name) {
-    if (slots_for(entries_.size() + 1) > slots_.size()) rebuild(slots_for(entries_.size() + 1));
+    if (entries_.size() == entries_.capacity()) {
+      reserve_entries(std::max<std::size_t>(16, 2 * entries_.size()));
+    }
+    if (slots_for(entries_.size() + 1) > slot_count_) rebuild(slots_for(entries_.size() + 1));
     const std::uint32_t h = hash(name);
     for (std::size_t i = h & mask();; i = (i + 1) & mask()) {
       const std::uint64_t slot = slots_[i];
@@ -105,15 +108,25 @@ class NetTable {
   static std::size_t slots_for(std::size_t n) noexcept {
     return std::bit_ceil(std::max<std::size_t>(16, n * 2));
   }
-  std::size_t mask() const noexcept { return slots_.size() - 1; }
+  std::size_t mask() const noexcept { return slot_count_ - 1; }
+
+  void reserve_entries(std::size_t n) {
+    if (n <= entries_.capacity()) return;
+    entries_.reserve(n);
+    detail::advise_huge_pages(entries_.data(), n * sizeof(Entry));
+  }
 
   void rebuild(std::size_t count) {
-    std::vector<std::uint64_t> old(count, 0);
+    // Not zeroed on allocation: a large table gets its huge pages before it is first written.
+    std::unique_ptr<std::uint64_t[]> old(new std::uint64_t[count]);
+    detail::advise_huge_pages(old.get(), count * sizeof(std::uint64_t));
+    std::fill_n(old.get(), count, 0);
     old.swap(slots_);
+    const std::size_t old_count = std::exchange(slot_count_, count);
     constexpr std::size_t kAhead = 8;
-    for (std::size_t j = 0; j < old.size(); ++j) {
-      if (j + kAhead < old.size() && old[j + kAhead] != 0)
-        __builtin_prefetch(slots_.data() + ((old[j + kAhead] >> 32) & mask()));
+    for (std::size_t j = 0; j < old_count; ++j) {
+      if (j + kAhead < old_count && old[j + kAhead] != 0)
+        __builtin_prefetch(slots_.get() + ((old[j + kAhead] >> 32) & mask()));
       if (old[j] == 0) continue;
       std::size_t i = (old[j] >> 32) & mask();
       while (slots_[i] != 0) i = (i + 1) & mask();
@@ -122,7 +135,8 @@ class NetTable {
   }
 
   std::vector<Entry> entries_;
-  std::vector<std::uint64_t> slots_;  // hash << 32 | position + 1; 0 when empty
+  std::unique_ptr<std::uint64_t[]> slots_;  // hash << 32 | position + 1; 0 when empty
+  std::size_t slot_count_ = 0;
 };
 
 // A component the children use, with the port names its instance-port texts get.
