@@ -30,6 +30,18 @@ TEST(ParseLocationComment, ReadsCoordinatesAndPort) {
   EXPECT_FALSE(parse_location_comment(""));
 }
 
+// Parts that cannot be evaluated warn in their order on the line.
+TEST(ParseLocationComment, WarnsForEachUnreadablePartInOrder) {
+  const testing::WarningCapture warnings;
+  EXPECT_EQ(parse_location_comment("$ location=('a','b','c')"),
+            placement(Value(), Value(), Value(), ""));
+  ASSERT_EQ(warnings.messages.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(warnings.messages[i].substr(0, 18), "Could not parse '" + std::string(1, "abc"[i]))
+        << warnings.messages[i];
+  }
+}
+
 TEST(ParseLocationComment, UnreadableLocationsAreParseErrors) {
   for (const char* comment :
        {"$ location=(10, 20, 90)", "$ location=(1,2)", "$ location=(1,2,3,4)",
