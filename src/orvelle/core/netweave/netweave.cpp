@@ -100,7 +100,10 @@ std::string read_file(const std::filesystem::path& path) {
   std::string content;
   std::error_code size_error;
   const auto size = std::filesystem::file_size(path, size_error);
-  if (!size_error) content.reserve(size);
+  if (!size_error) {
+    content.reserve(size);
+    advise_huge_pages(content.data(), size);
+  }
   std::array<char, 1 << 16> chunk;
   std::size_t n = 0;
   while ((n = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
