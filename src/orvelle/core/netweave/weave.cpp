@@ -72,11 +72,11 @@ class ChunkWriter final : public StatementSink {
  public:
   using Deliver = std::function<Chunk*(Chunk*)>;  // takes a full chunk, gives an empty one
 
-  // Tells the statements how far into the text the reading side was.
-  void track(const std::size_t* read) noexcept { read_ = read; }
-
   ChunkWriter(Chunk* chunk, const Map& settings_keymap, Deliver deliver)
       : chunk_(chunk), settings_keymap_(settings_keymap), deliver_(std::move(deliver)) {}
+
+  // Tells the statements how far into the text the reading side was.
+  void track(const std::size_t* read) noexcept { read_ = read; }
 
   void comment(std::int64_t id, std::string_view text) override {
     comment_id_ = id;
