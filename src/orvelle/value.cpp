@@ -120,8 +120,13 @@ struct Map::Rep {
   static Rep* make(std::size_t capacity, bool indexed) {
     MapPool* pool = indexed || capacity > kScanLimit ? nullptr : MapPool::active();
     const std::size_t size = bytes(capacity, indexed);
-    Rep* rep = static_cast<Rep*>(pool != nullptr ? pool->allocate(size) : allocate(size));
-    detail::advise_huge_pages(rep, size);
+    Rep* rep;
+    if (pool != nullptr) {
+      rep = static_cast<Rep*>(pool->allocate(size));
+    } else {
+      rep = static_cast<Rep*>(allocate(size));
+      detail::advise_huge_pages(rep, size);
+    }
     rep->size = 0;
     rep->pooled = pool != nullptr;
     rep->shape(capacity, indexed);

@@ -108,7 +108,8 @@ class ChunkWriter final : public StatementSink {
       chunk_->bytes += net;
       chunk_->net_sizes.push_back(static_cast<std::uint32_t>(net.size()));
     }
-    // The location comment is read on the assembling side, which has less to do.
+    // The location comment is read on the assembling side: with the instance made here, that
+    // splits the work about evenly (by measurement; moving either shifts the balance too far).
     const std::string_view comment = comment_id_ == element.id ? comment_ : std::string_view();
     chunk_->bytes += comment;
     statement.comment_size = static_cast<std::uint32_t>(comment.size());
