@@ -9,6 +9,8 @@
 #include "netlist_generator.hpp"
 #include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace {
 

@@ -8,6 +8,8 @@
 
 #include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace orvelle::fuzz {
 

@@ -11,6 +11,8 @@
 #include "support/run.hpp"
 #include "support/service.hpp"
 #include "support/temp_folder.hpp"
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace orvelle {
 namespace {

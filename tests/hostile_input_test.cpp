@@ -10,6 +10,7 @@
 
 #include "orvelle/value.hpp"
 #include "support/run.hpp"
+#include "orvelle/codec/json.hpp"
 
 namespace orvelle {
 namespace {

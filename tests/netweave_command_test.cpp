@@ -9,6 +9,8 @@
 #include "orvelle/value.hpp"
 #include "support/run.hpp"
 #include "support/temp_folder.hpp"
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace orvelle {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/pdk/pdk.hpp"
+#include "orvelle/codec/json.hpp"
 
 namespace orvelle {
 namespace {

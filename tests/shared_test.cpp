@@ -62,6 +62,45 @@ TEST_F(AtomicWrite, FailedWriteLeavesOldFileAndNoTemporary) {
   EXPECT_EQ(entries(), 1u);
 }
 
+// A text made in pieces arrives whole and in order, however its pieces fall across the
+// blocks; a failure while it is made, or while it is written, leaves the old file.
+TEST_F(AtomicWrite, TextsMadeInPiecesArriveWholeOrNotAtAll) {
+  const auto file = dir_ / "out.txt";
+  std::string expected;
+  const auto produce = [&](std::ostream& out) {
+    for (int i = 0; i < 50'000; ++i) out << i << ',';
+    out << std::string(200'000, 'x');
+    out.put('!');
+  };
+  std::ostringstream whole;
+  produce(whole);
+  write_file_atomic(file, produce);
+  EXPECT_EQ(read(file), whole.str());
+
+  const auto failing = [](std::ostream& out) {
+    out << std::string(100'000, 'y');
+    throw std::runtime_error("made halfway");
+  };
+  EXPECT_THROW(write_file_atomic(file, failing), std::runtime_error);
+  int calls = 0;
+  AtomicWriteOptions full_disk;
+  full_disk.write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
+    if (++calls > 1) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::write(fd, data, size);
+  };
+  try {
+    write_file_atomic(file, produce, full_disk);
+    FAIL() << "a full disk went unnoticed";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), ENOSPC);
+  }
+  EXPECT_EQ(read(file), whole.str());
+  EXPECT_EQ(entries(), 1u);
+}
+
 TEST_F(AtomicWrite, FollowsSymlinkAndKeepsIt) {
   const auto target = dir_ / "real.txt";
   const auto link = dir_ / "link.txt";

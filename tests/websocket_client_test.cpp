@@ -12,6 +12,7 @@
 #include "orvelle/serve/detail.hpp"
 #include "support/service.hpp"
 #include "support/temp_folder.hpp"
+#include "orvelle/codec/json.hpp"
 
 namespace orvelle::serve {
 namespace {

@@ -1,4 +1,5 @@
 #include "sax/sax.hpp"
+#include "orvelle/codec/json.hpp"
 
 #include <array>
 #include <stdexcept>

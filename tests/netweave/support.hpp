@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/codec/json.hpp"
 
 namespace orvelle {
 

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <iostream>
+#include <streambuf>
 #include <system_error>
+#include <vector>
 
 namespace orvelle {
 
@@ -29,13 +31,69 @@ void write_all(int fd, std::string_view text, const AtomicWriteOptions& options,
   }
 }
 
+// Passes what a stream writes on to a file in blocks.
+class FileBuffer final : public std::streambuf {
+ public:
+  FileBuffer(int fd, const AtomicWriteOptions& options, const std::filesystem::path& path)
+      : fd_(fd), options_(options), path_(path), block_(kBlock) {
+    setp(block_.data(), block_.data() + block_.size());
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    pass_on();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  // A piece larger than the block goes on at once, not through the block.
+  std::streamsize xsputn(const char* data, std::streamsize n) override {
+    if (n < static_cast<std::streamsize>(block_.size())) return std::streambuf::xsputn(data, n);
+    pass_on();
+    write_all(fd_, std::string_view(data, static_cast<std::size_t>(n)), options_, path_);
+    return n;
+  }
+  int sync() override {
+    pass_on();
+    return 0;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+
+  void pass_on() {
+    write_all(fd_, std::string_view(pbase(), static_cast<std::size_t>(pptr() - pbase())), options_,
+              path_);
+    setp(block_.data(), block_.data() + block_.size());
+  }
+
+  int fd_;
+  const AtomicWriteOptions& options_;
+  const std::filesystem::path& path_;
+  std::vector<char> block_;
+};
+
+using Produce = std::function<void(std::ostream&)>;
+
+// A failed write rethrows its own error out of the stream, not a generic one.
+void write_produced(int fd, const Produce& produce, const AtomicWriteOptions& options,
+                    const std::filesystem::path& path) {
+  FileBuffer buffer(fd, options, path);
+  std::ostream out(&buffer);
+  out.exceptions(std::ios::badbit);
+  produce(out);
+  out.flush();
+}
+
 // Writes through an existing special file (device, pipe, terminal), where rename makes no sense.
-void write_directly(const std::filesystem::path& path, std::string_view text,
+void write_directly(const std::filesystem::path& path, const Produce& produce,
                     const AtomicWriteOptions& options) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) fail(path, errno);
   try {
-    write_all(fd, text, options, path);
+    write_produced(fd, produce, options, path);
   } catch (...) {
     ::close(fd);
     throw;
@@ -55,11 +113,21 @@ mode_t default_mode(const std::filesystem::path& target) {
 
 void write_file_atomic(const std::filesystem::path& path, std::string_view text,
                        const AtomicWriteOptions& options) {
+  write_file_atomic(
+      path,
+      [text](std::ostream& out) {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      },
+      options);
+}
+
+void write_file_atomic(const std::filesystem::path& path, const Produce& produce,
+                       const AtomicWriteOptions& options) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     if (std::filesystem::is_directory(status)) fail(path, EISDIR);
-    return write_directly(path, text, options);
+    return write_directly(path, produce, options);
   }
   // Replace the file a link points to, not the link itself.
   std::filesystem::path target = path;
@@ -76,7 +144,7 @@ void write_file_atomic(const std::filesystem::path& path, std::string_view text,
   if (fd < 0) fail(path, errno);
   try {
     if (::fchmod(fd, options.mode.value_or(default_mode(target))) != 0) fail(path, errno);
-    write_all(fd, text, options, path);
+    write_produced(fd, produce, options, path);
     if (::fsync(fd) != 0) fail(path, errno);
     const int closed = ::close(fd);
     fd = -1;

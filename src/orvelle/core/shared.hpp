@@ -2,12 +2,14 @@
 /// File helpers shared by the commands.
 ///
 ///   orvelle::write_file_atomic("out.json", text);   // all or nothing
+///   orvelle::write_file_atomic("out.json", [&](std::ostream& out) { write_json(out, nets); });
 ///   orvelle::print_to_file("stdout", text);         // standard output
 
 #include <sys/types.h>
 
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +31,13 @@ struct AtomicWriteOptions {
 /// On failure the old file is left as it was, no temporary file remains, and a
 /// std::system_error names the path.
 void write_file_atomic(const std::filesystem::path& path, std::string_view text,
+                       const AtomicWriteOptions& options = {});
+
+/// The same for a text made in pieces: what `produce` writes to the stream it is given goes
+/// to the temporary file in blocks as it comes, so the text is never held whole. A write
+/// that fails throws the std::system_error out of `produce`.
+void write_file_atomic(const std::filesystem::path& path,
+                       const std::function<void(std::ostream&)>& produce,
                        const AtomicWriteOptions& options = {});
 
 /// Writes `text` to standard output when `outpath` is "stdout" (with a final line break),

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "orvelle/settings.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace orvelle::pdk {
 

@@ -26,6 +26,7 @@
 
 #include "orvelle/serve/detail.hpp"
 #include "orvelle/version.hpp"
+#include "orvelle/codec/json.hpp"
 
 namespace orvelle::serve {
 

@@ -11,6 +11,8 @@
 #include "orvelle/core/cli/configure.hpp"
 #include "orvelle/core/shared.hpp"
 #include "orvelle/settings.hpp"
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 
 namespace orvelle::cli {
 

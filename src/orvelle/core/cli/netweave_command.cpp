@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "orvelle/codec/json.hpp"
+#include "orvelle/codec/yaml.hpp"
 #include "orvelle/core/cli/app.hpp"
 #include "orvelle/core/cli/commands.hpp"
 #include "orvelle/core/netweave/detail.hpp"
@@ -100,6 +102,40 @@ RecursiveNetlist read_netlist(const NetweaveOptions& o, const Map& keymap, const
   }
 }
 
+// Every text of a netlist comes from the netlist, which the reader checked is UTF-8, or
+// from these options; only they can make a writer fail halfway.
+bool options_are_utf8(const NetweaveOptions& o) {
+  for (const auto* texts : {&o.defines, &o.settings_keymap, &o.component_map}) {
+    for (const std::string& text : *texts) {
+      if (!is_valid_utf8(text)) return false;
+    }
+  }
+  return true;
+}
+
+// Streamed in blocks as it is made; made whole first only when it might fail halfway, so
+// that standard output never gets half a netlist.
+void write_netlist(const NetweaveOptions& o, const RecursiveNetlist& nets) {
+  const bool yaml = wants_yaml(o);
+  const auto write = [&](std::ostream& out) {
+    if (!options_are_utf8(o)) {
+      out << (yaml ? to_yaml(nets) : to_json(nets) + "\n");
+    } else if (yaml) {
+      write_yaml(out, nets);
+    } else {
+      write_json(out, nets);
+      out << '\n';
+    }
+  };
+  if (o.output.empty() || o.output == "-") {
+    write(std::cout);
+    std::cout.flush();
+    if (!std::cout) throw std::runtime_error("cannot write to standard output");
+  } else {
+    write_file_atomic(o.output, write);
+  }
+}
+
 void run_netweave(const NetweaveOptions& o) {
   const Map keymap = assignments(o.settings_keymap, "--settings-keymap", false);
   const Map components = assignments(o.component_map, "--component-map", false);
@@ -107,13 +143,7 @@ void run_netweave(const NetweaveOptions& o) {
   activate_kit(o.pdk);
   print_warnings_once();
   const RecursiveNetlist nets = read_netlist(o, keymap, components, kwargs);
-  const std::string text = wants_yaml(o) ? to_yaml(nets) : to_json(nets) + "\n";
-  if (o.output.empty() || o.output == "-") {
-    std::cout << text << std::flush;
-    if (!std::cout) throw std::runtime_error("cannot write to standard output");
-  } else {
-    write_file_atomic(o.output, text);
-  }
+  write_netlist(o, nets);
 }
 
 }  // namespace

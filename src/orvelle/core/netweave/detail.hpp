@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/memory.hpp"
 
 namespace orvelle::detail {
 
