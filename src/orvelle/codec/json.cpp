@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,42 +16,66 @@
 
 namespace orvelle {
 
-std::string format_float(double d) {
-  if (std::isnan(d)) return "nan";
-  if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
+namespace detail {
+
+NumberText float_text(double d) noexcept {
+  NumberText text{};
+  char* out = text.chars.data();
+  const auto put = [&](std::string_view piece) {
+    std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  };
+  if (std::isnan(d) || std::isinf(d)) {
+    put(std::isnan(d) ? "nan" : d < 0 ? "-inf" : "inf");
+    text.size = static_cast<std::size_t>(out - text.chars.data());
+    return text;
+  }
   // Shortest round-trip digits, then laid out the way a scripting language's repr does:
   // positional for exponents in [-4, 16), scientific with a signed two-digit exponent else.
-  std::array<char, 64> buf;
-  auto [end, ec] =
-      std::to_chars(buf.data(), buf.data() + buf.size(), d, std::chars_format::scientific);
-  std::string_view sci(buf.data(), static_cast<std::size_t>(end - buf.data()));
-  const auto e_pos = sci.find('e');
-  std::string_view mantissa = sci.substr(0, e_pos);
+  std::array<char, 32> scientific;
+  const char* end =
+      std::to_chars(scientific.begin(), scientific.end(), d, std::chars_format::scientific).ptr;
+  const char* p = scientific.data();
+  if (*p == '-') *out++ = *p++;
+  const char* e = std::find(p, end, 'e');
+  std::array<char, 20> digits;
+  std::size_t n = 0;
+  for (; p < e; ++p) {
+    if (*p != '.') digits[n++] = *p;
+  }
   int exponent = 0;
-  std::from_chars(sci.data() + e_pos + 1 + (sci[e_pos + 1] == '+'), sci.data() + sci.size(),
-                  exponent);
-  std::string sign;
-  if (mantissa.front() == '-') {
-    sign = "-";
-    mantissa.remove_prefix(1);
-  }
-  std::string digits;
-  for (char c : mantissa) {
-    if (c != '.') digits += c;
-  }
+  std::from_chars(e + 1 + (e[1] == '+'), end, exponent);
+  const std::string_view all(digits.data(), n);
   if (exponent < -4 || exponent >= 16) {
-    std::string out = sign + digits.substr(0, 1);
-    if (digits.size() > 1) out += "." + digits.substr(1);
-    const int magnitude = std::abs(exponent);
-    out += exponent < 0 ? "e-" : "e+";
-    if (magnitude < 10) out += '0';
-    return out + std::to_string(magnitude);
+    *out++ = digits[0];
+    if (n > 1) {
+      *out++ = '.';
+      put(all.substr(1));
+    }
+    put(exponent < 0 ? "e-" : "e+");
+    if (std::abs(exponent) < 10) *out++ = '0';
+    out = std::to_chars(out, out + 4, std::abs(exponent)).ptr;
+  } else if (exponent < 0) {
+    put("0.");
+    out = std::fill_n(out, -exponent - 1, '0');
+    put(all);
+  } else if (const auto int_len = static_cast<std::size_t>(exponent) + 1; n <= int_len) {
+    put(all);
+    out = std::fill_n(out, int_len - n, '0');
+    put(".0");
+  } else {
+    put(all.substr(0, int_len));
+    *out++ = '.';
+    put(all.substr(int_len));
   }
-  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
-  const auto int_len = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= int_len)
-    return sign + digits + std::string(int_len - digits.size(), '0') + ".0";
-  return sign + digits.substr(0, int_len) + "." + digits.substr(int_len);
+  text.size = static_cast<std::size_t>(out - text.chars.data());
+  return text;
+}
+
+}  // namespace detail
+
+std::string format_float(double d) {
+  return std::string(detail::float_text(d).view());
 }
 
 namespace {
@@ -133,10 +158,10 @@ void append_json(BlockOutput& out, const Value& v) {
       out += v.as_bool() ? "true" : "false";
       break;
     case Value::Kind::integer:
-      out += std::to_string(v.as_int());
+      out += detail::integer_text(v.as_int()).view();
       break;
     case Value::Kind::floating:
-      out += std::isfinite(v.as_float()) ? format_float(v.as_float()) : "null";
+      out += std::isfinite(v.as_float()) ? detail::float_text(v.as_float()).view() : "null";
       break;
     case Value::Kind::text:
       append_json_string(out, v.as_string());

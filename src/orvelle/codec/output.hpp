@@ -2,7 +2,10 @@
 // The block output the writers append to: passed on to a stream block by block as the
 // document is made, or kept whole for the to-string form.
 
+#include <array>
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -46,6 +49,22 @@ class BlockOutput {
   std::ostream* sink_;
   std::string buffer_;
 };
+
+/// A number's text in a buffer of its own, so that writing it allocates nothing.
+struct NumberText {
+  std::array<char, 32> chars;
+  std::size_t size;
+  std::string_view view() const noexcept { return {chars.data(), size}; }
+};
+/// The text format_float gives.
+NumberText float_text(double d) noexcept;
+
+inline NumberText integer_text(std::int64_t i) noexcept {
+  NumberText text{};
+  text.size = static_cast<std::size_t>(std::to_chars(text.chars.begin(), text.chars.end(), i).ptr -
+                                       text.chars.data());
+  return text;
+}
 
 /// Every text a writer writes must be UTF-8: JSON and YAML readers refuse anything else.
 inline void require_utf8(std::string_view text) {

@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "orvelle/codec/json.hpp"
 #include "orvelle/codec/output.hpp"
 
 namespace orvelle {
@@ -114,13 +113,24 @@ void append_yaml_string(Out& out, std::string_view s) {
   out += '\'';
 }
 
-std::string yaml_float(double d) {
-  if (std::isnan(d)) return ".nan";
-  if (std::isinf(d)) return d < 0 ? "-.inf" : ".inf";
-  std::string text = format_float(d);
-  // YAML 1.1 reads a float only with a point in the mantissa: 1e-08 must become 1.0e-08.
-  if (text.find('.') == std::string::npos) text.insert(text.find('e'), ".0");
-  return text;
+void append_yaml_float(BlockOutput& out, double d) {
+  if (std::isnan(d)) {
+    out += ".nan";
+  } else if (std::isinf(d)) {
+    out += d < 0 ? "-.inf" : ".inf";
+  } else {
+    const detail::NumberText number = detail::float_text(d);
+    const std::string_view text = number.view();
+    // YAML 1.1 reads a float only with a point in the mantissa: 1e-08 must become 1.0e-08.
+    if (text.find('.') != std::string_view::npos) {
+      out += text;
+      return;
+    }
+    const std::size_t e = text.find('e');
+    out += text.substr(0, e);
+    out += ".0";
+    out += text.substr(e);
+  }
 }
 
 bool is_empty_collection(const Value& v) {
@@ -195,10 +205,10 @@ class YamlWriter {
         out_ += v.as_bool() ? "true" : "false";
         break;
       case Value::Kind::integer:
-        out_ += std::to_string(v.as_int());
+        out_ += detail::integer_text(v.as_int()).view();
         break;
       case Value::Kind::floating:
-        out_ += yaml_float(v.as_float());
+        append_yaml_float(out_, v.as_float());
         break;
       case Value::Kind::text:
         append_yaml_string(out_, v.as_string());
