@@ -7,10 +7,10 @@
 #include <map>
 
 #include "netlist_generator.hpp"
-#include "orvelle/core/netweave/detail.hpp"
-#include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/codec/json.hpp"
 #include "orvelle/codec/yaml.hpp"
+#include "orvelle/core/netweave/ir.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
 
 namespace {
 
@@ -55,7 +55,7 @@ void BM_TextToIr(benchmark::State& state) {
   const std::string text =
       orvelle::bench::generate_netlist(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
-    auto parsed = orvelle::detail::netweave_text_into_ir(text);
+    auto parsed = orvelle::core::netweave::detail::netweave_text_into_ir(text);
     benchmark::DoNotOptimize(parsed);
     state.PauseTiming();
     parsed = {};

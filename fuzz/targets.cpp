@@ -1,15 +1,20 @@
 #include "targets.hpp"
 
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 
-#include "orvelle/core/netweave/detail.hpp"
-#include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/codec/json.hpp"
 #include "orvelle/codec/yaml.hpp"
+#include "orvelle/core/netweave/lines.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/core/netweave/scheduling.hpp"
+#include "orvelle/core/netweave/values.hpp"
+#include "reference_lines.hpp"
+#include "reference_reader.hpp"
 
 namespace orvelle::fuzz {
 
@@ -39,37 +44,84 @@ std::optional<RecursiveNetlist> netlist_of(std::string_view bytes) {
   return std::nullopt;
 }
 
-// The one-pass line reader must hand out exactly what the chain of stages it stands for does.
+namespace reader = core::netweave::detail;
+
+// The single-pass line reader must hand out exactly what the chain of stages it stands for
+// does.
 void compare_line_readers(std::string_view bytes) {
-  static const detail::LineStage stages =
-      detail::chain({detail::strip_lines, detail::join_continuations, detail::standardize_spaces,
-                     detail::strip_lines, detail::filter_empty});
-  const auto fused = detail::iter_relevant_lines(bytes);
-  const auto chained = stages(detail::split_lines(bytes));
+  const auto fused = reader::iter_relevant_lines(bytes);
+  const auto chained = reader::chained_relevant_lines(bytes);
   for (std::size_t index = 0;; ++index) {
     const auto a = fused->next();
     const auto b = chained->next();
     if (!a && !b) return;
     if (!a || !b || a->text != b->text || a->source_line != b->source_line) {
-      finding("the one-pass line reader differs from the chain of stages",
+      finding("the single-pass line reader differs from the chain of stages",
               Value(static_cast<std::int64_t>(index)));
     }
   }
 }
 
-// The one-pass reader must give exactly what the staged reader gives, or hand over.
-void compare_readers(std::string_view bytes) {
-  const auto woven = detail::weave_text(bytes);
-  if (!woven) return;
+struct Options {
+  Map settings_keymap;
+  Map component_map;
+  Map kwargs;
+};
+
+// What a reading gave: the netlist, or the error with its line, and the warnings in order.
+Value reading(const std::function<RecursiveNetlist()>& read) {
+  std::vector<std::string> given;
+  WarningHandler previous =
+      set_warning_handler([&given](const ParseWarning& w) { given.push_back(w.message); });
+  Map out;
   try {
-    auto parsed = detail::netweave_text_into_ir(bytes);
-    const RecursiveNetlist staged = detail::recursive_netlist_from_ir(
-        std::move(parsed.ir), {}, std::move(parsed.comments), &parsed.source_lines);
-    if (Value(*woven) != Value(staged)) {
-      finding("the one-pass reader differs from the staged one", Value(*woven));
-    }
-  } catch (const std::exception& error) {
-    finding("the one-pass reader reads what the staged one refuses", Value(error.what()));
+    out["netlist"] = read();
+  } catch (const ParseError& e) {
+    out["error"] = std::string("ParseError: ") + e.what();
+    out["line"] = static_cast<std::int64_t>(e.line());
+  } catch (const std::invalid_argument& e) {  // the normalisation rejected the netlist
+    out["error"] = std::string("rejected: ") + e.what();
+  }
+  set_warning_handler(std::move(previous));
+  List messages(given.begin(), given.end());
+  out["warnings"] = std::move(messages);
+  return out;
+}
+
+// The reader, on a schedule and with options picked by the input's hash, must give exactly
+// what its operations composed one after another give: result or error, and warnings.
+void compare_readers(std::string_view bytes) {
+  static const Options options[] = {
+      {},
+      {Map{{"width", "w"}, {"length", "l"}}, Map{{"straight", "wg"}, {"arm", "renamed"}},
+       Map{{"g", 3}, {"delta", 2.5}, {"name", "text"}}},
+      {Map{{"w", "width"}}, Map{{"mmi1x2", "straight"}}, Map{{"l", List{1, 2.5}}}},
+  };
+  static const reader::ReaderTuning schedules[] = {
+      {.two_threads_from = SIZE_MAX},
+      {.two_threads_from = 0,
+       .slabs_from = 0,
+       .size_tables_after = 1,
+       .finish_on_two_threads_from = 1,
+       .chunk_statements = 1,
+       .most_chunks = 1},
+      {.two_threads_from = SIZE_MAX,
+       .slabs_from = 0,
+       .size_tables_after = 2,
+       .finish_on_two_threads_from = 2},
+      {.two_threads_from = 0, .size_tables_after = 3, .chunk_statements = 3, .most_chunks = 2},
+  };
+  const std::uint32_t pick = hash32(bytes);
+  const Options& o = options[pick % std::size(options)];
+  const reader::ReaderTuning& schedule = schedules[(pick >> 8) % std::size(schedules)];
+  const Value read = reading([&] {
+    return reader::read_netlist(bytes, o.settings_keymap, o.component_map, o.kwargs, schedule);
+  });
+  const Value composed = reading([&] {
+    return reader::composed_reading(bytes, o.settings_keymap, o.component_map, o.kwargs);
+  });
+  if (read != composed) {
+    finding("the reader differs from its operations composed", List{read, composed});
   }
 }
 
@@ -84,8 +136,8 @@ void read_netlist(std::string_view bytes) {
 void read_value(std::string_view bytes) {
   silence_warnings();
   const Map kwargs{{"x", 1}, {"name", "text"}};
-  detail::parse_value(bytes, kwargs);
-  detail::evaluate_expression(bytes);
+  reader::parse_value(bytes, kwargs);
+  reader::evaluate_expression(bytes);
 }
 
 void write_netlist(std::string_view bytes) {

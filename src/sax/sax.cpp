@@ -2,6 +2,7 @@
 #include "orvelle/codec/json.hpp"
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 #include <string_view>
 
@@ -12,15 +13,6 @@ using orvelle::Map;
 using orvelle::Value;
 
 namespace {
-
-constexpr std::array<std::string_view, 5> netlist_keys = {"instances", "connections", "ports",
-                                                          "settings", "placements"};
-
-bool is_instance_port(std::string_view s) {
-  const auto comma = s.find(',');
-  return comma != 0 && comma != std::string_view::npos && comma + 1 < s.size() &&
-         s.find(',', comma + 1) == std::string_view::npos;
-}
 
 [[noreturn]] void reject_instance_port(std::string_view text, std::string_view netlist_name) {
   throw std::invalid_argument("netlist '" + std::string(netlist_name) + "': instance port '" +
@@ -79,8 +71,7 @@ void normalise_instance(Value& instance, std::string_view netlist, std::string_v
   if (component == m.end() || !component->second.is_string() ||
       component->second.as_string().empty())
     throw std::invalid_argument(label() + " has no component");
-  static constexpr std::array<std::string_view, 2> keys = {"component", "settings"};
-  if (!has_exactly(m, keys)) m = with_keys_first(std::move(m), keys, Map{});
+  if (!has_exactly(m, instance_keys)) m = with_keys_first(std::move(m), instance_keys, Map{});
 }
 
 void normalise_netlist(Value& netlist, std::string_view name) {
@@ -102,6 +93,42 @@ void normalise_netlist(Value& netlist, std::string_view name) {
 }
 
 }  // namespace
+
+orvelle::Text instance_port(std::string_view instance, std::string_view port) {
+  const std::size_t size = instance.size() + 1 + port.size();
+  if (size <= orvelle::Text::max_inline) {  // most are: made without a heap block
+    std::array<char, orvelle::Text::max_inline> text;
+    std::memcpy(text.data(), instance.data(), instance.size());
+    text[instance.size()] = ',';
+    std::memcpy(text.data() + instance.size() + 1, port.data(), port.size());
+    return orvelle::Text(std::string_view(text.data(), size));
+  }
+  std::string text;
+  text.reserve(size);
+  text += instance;
+  text += ',';
+  text += port;
+  return orvelle::Text(text);
+}
+
+bool is_instance_port_part(std::string_view part) noexcept {
+  return !part.empty() && part.find(',') == std::string_view::npos;
+}
+
+bool is_instance_port(std::string_view text) noexcept {
+  const auto comma = text.find(',');
+  return comma != std::string_view::npos && is_instance_port_part(text.substr(0, comma)) &&
+         is_instance_port_part(text.substr(comma + 1));
+}
+
+std::pair<std::string_view, std::string_view> split_instance_port(std::string_view text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
+    throw std::invalid_argument("Cannot split instance port '" + std::string(text) +
+                                "' into instance and port.");
+  }
+  return {text.substr(0, comma), text.substr(comma + 1)};
+}
 
 Netlist::Netlist(Map nets) : nets_(std::move(nets)) {
   for (auto it = nets_.begin(); it != nets_.end(); ++it) {

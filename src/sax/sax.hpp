@@ -5,12 +5,31 @@
 ///   auto dumped = sax::netlist(std::move(nets)).model_dump();
 ///   auto ports = sax::get_ports(model);
 
+#include <array>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "orvelle/value.hpp"
 
 namespace sax {
+
+/// The keys of a netlist, in the order the library gives them back.
+inline constexpr std::array<std::string_view, 5> netlist_keys = {"instances", "connections",
+                                                                 "ports", "settings", "placements"};
+/// The keys of an instance, in the order the library gives them back.
+inline constexpr std::array<std::string_view, 2> instance_keys = {"component", "settings"};
+
+/// An instance-port text: the instance name, a comma and the port name ("u1,o2").
+orvelle::Text instance_port(std::string_view instance, std::string_view port);
+/// Whether `part` may stand on either side of an instance-port text: not empty, no comma.
+bool is_instance_port_part(std::string_view part) noexcept;
+/// Whether `text` is an instance-port text the library accepts.
+bool is_instance_port(std::string_view text) noexcept;
+/// The instance and port of a text holding exactly one comma; throws std::invalid_argument
+/// naming the text otherwise.
+std::pair<std::string_view, std::string_view> split_instance_port(std::string_view text);
 
 /// A simulation model, as far as the reader cares: its port names, as the model stores them.
 struct Model {

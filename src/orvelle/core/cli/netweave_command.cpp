@@ -13,8 +13,8 @@
 #include "orvelle/codec/yaml.hpp"
 #include "orvelle/core/cli/app.hpp"
 #include "orvelle/core/cli/commands.hpp"
-#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/core/netweave/values.hpp"
 #include "orvelle/core/shared.hpp"
 #include "orvelle/pdk/pdk.hpp"
 
@@ -51,7 +51,7 @@ Value define_value(const std::string& text) {
       ec == std::errc{} && end == last && first != last)
     return i;
   // The same literal rule as setting values in the netlist.
-  if (const auto d = detail::parse_float(text)) return *d;
+  if (const auto d = core::netweave::detail::parse_float(text)) return *d;
   return text;
 }
 

@@ -3,13 +3,13 @@
 // round towards minus infinity) but runs no code: only literals, operators, parentheses and
 // bracketed lists are understood.
 
+#include "orvelle/core/netweave/values.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "orvelle/core/netweave/detail.hpp"
-
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -335,4 +335,4 @@ std::optional<Value> evaluate_expression(std::string_view expression) {
   }
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

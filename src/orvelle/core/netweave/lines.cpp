@@ -1,4 +1,5 @@
-// The line pipeline: raw text to relevant lines, plus the per-line comment and word splits.
+
+#include "orvelle/core/netweave/lines.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "orvelle/core/netweave/detail.hpp"
-
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -68,6 +67,37 @@ std::string_view strip(std::string_view text) noexcept {
     end -= n;
   }
   return text.substr(begin, end - begin);
+}
+
+bool spaces_standard(std::string_view text) noexcept {
+  bool after_blank = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = byte_at(text, i);
+    if (c == ' ') {
+      if (after_blank) return false;
+      after_blank = true;
+      continue;
+    }
+    after_blank = false;
+    if (c < 0x80 ? ascii_whitespace(c) : whitespace_at(text, i) != 0) return false;
+  }
+  return true;
+}
+
+void append_standardized(std::string& out, std::string_view text, bool& in_run) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t n = whitespace_at(text, i); n != 0) {
+      if (!in_run) out += ' ';
+      in_run = true;
+      i += n;
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < text.size() && whitespace_at(text, end) == 0) ++end;
+    out.append(text.substr(i, end - i));
+    in_run = false;
+    i = end;
+  }
 }
 
 namespace {
@@ -178,119 +208,6 @@ class SplitLines final : public LineStream {
   LineCursor cursor_;
 };
 
-class OwnedLines final : public LineStream {
- public:
-  explicit OwnedLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-  std::optional<Line> next() override {
-    if (index_ >= lines_.size()) return std::nullopt;
-    ++index_;
-    return Line{lines_[index_ - 1], index_};
-  }
-
- private:
-  std::vector<std::string> lines_;
-  std::size_t index_ = 0;
-};
-
-// A one-to-one or filtering stage given as a function of the line and a scratch buffer.
-template <class Step>
-class StepStage final : public LineStream {
- public:
-  StepStage(LineStreamPtr upstream, Step step)
-      : upstream_(std::move(upstream)), step_(std::move(step)) {}
-  std::optional<Line> next() override {
-    while (auto line = upstream_->next()) {
-      if (auto out = step_(*line, buffer_)) return out;
-    }
-    return std::nullopt;
-  }
-
- private:
-  LineStreamPtr upstream_;
-  Step step_;
-  std::string buffer_;
-};
-
-template <class Step>
-LineStreamPtr make_stage(LineStreamPtr upstream, Step step) {
-  return std::make_unique<StepStage<Step>>(std::move(upstream), std::move(step));
-}
-
-// Holds one logical line while it looks for "+" lines after it. Two buffers take turns: one
-// holds the line handed out, the other the line already pulled behind it.
-class JoinContinuations final : public LineStream {
- public:
-  explicit JoinContinuations(LineStreamPtr upstream) : upstream_(std::move(upstream)) {}
-
-  std::optional<Line> next() override {
-    if (!started_) {
-      started_ = true;
-      if (auto first = upstream_->next()) hold(*first);
-    }
-    if (!held_) return std::nullopt;
-    std::string& current = buffers_[held_index_];
-    const std::size_t line = *held_;
-    held_.reset();
-    while (auto following = upstream_->next()) {
-      if (following->text.starts_with('+')) {
-        current += ' ';
-        current += strip(following->text.substr(1));
-      } else {
-        held_index_ ^= 1;
-        hold(*following);
-        break;
-      }
-    }
-    return Line{current, line};
-  }
-
- private:
-  void hold(const Line& line) {
-    buffers_[held_index_].assign(line.text);
-    held_ = line.source_line;
-  }
-
-  LineStreamPtr upstream_;
-  std::array<std::string, 2> buffers_;
-  std::size_t held_index_ = 0;
-  std::optional<std::size_t> held_;  // source line of the held line, if any
-  bool started_ = false;
-};
-
-// True when `text` already has no white space other than single blanks.
-bool spaces_standard(std::string_view text) noexcept {
-  bool after_blank = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = byte_at(text, i);
-    if (c == ' ') {
-      if (after_blank) return false;
-      after_blank = true;
-      continue;
-    }
-    after_blank = false;
-    if (c < 0x80 ? ascii_whitespace(c) : whitespace_at(text, i) != 0) return false;
-  }
-  return true;
-}
-
-// Appends `text` with every white-space run made one blank. `in_run` carries the state from
-// one piece to the next, so pieces appended in turn read as their concatenation.
-void append_standardized(std::string& out, std::string_view text, bool& in_run) {
-  for (std::size_t i = 0; i < text.size();) {
-    if (const std::size_t n = whitespace_at(text, i); n != 0) {
-      if (!in_run) out += ' ';
-      in_run = true;
-      i += n;
-      continue;
-    }
-    std::size_t end = i + 1;
-    while (end < text.size() && whitespace_at(text, end) == 0) ++end;
-    out.append(text.substr(i, end - i));
-    in_run = false;
-    i = end;
-  }
-}
-
 // strip_lines, join_continuations, standardize_spaces, strip_lines and filter_empty in one
 // pass: a statement on one physical line with its blanks already single (nearly every line)
 // is handed out as a view of the text, without a copy.
@@ -365,54 +282,6 @@ class RelevantLines final : public LineStream {
 
 LineStreamPtr split_lines(std::string_view content) {
   return std::make_unique<SplitLines>(content);
-}
-
-LineStreamPtr lines_from(std::vector<std::string> lines) {
-  return std::make_unique<OwnedLines>(std::move(lines));
-}
-
-LineStreamPtr strip_lines(LineStreamPtr lines) {
-  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
-    line.text = strip(line.text);
-    return line;
-  });
-}
-
-LineStreamPtr join_continuations(LineStreamPtr lines) {
-  return std::make_unique<JoinContinuations>(std::move(lines));
-}
-
-LineStreamPtr standardize_spaces(LineStreamPtr lines) {
-  return make_stage(std::move(lines), [](Line line, std::string& buffer) -> std::optional<Line> {
-    if (spaces_standard(line.text)) return line;
-    buffer.clear();
-    bool in_run = false;
-    append_standardized(buffer, line.text, in_run);
-    line.text = buffer;
-    return line;
-  });
-}
-
-LineStreamPtr filter_empty(LineStreamPtr lines) {
-  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
-    if (line.text.empty()) return std::nullopt;
-    return line;
-  });
-}
-
-LineStreamPtr strip_comments(LineStreamPtr lines) {
-  return make_stage(std::move(lines), [](Line line, std::string&) -> std::optional<Line> {
-    line.text = line.text.substr(0, line.text.find('$'));
-    line.text = line.text.substr(0, line.text.find('*'));
-    return line;
-  });
-}
-
-LineStage chain(std::vector<LineStage> stages) {
-  return [stages = std::move(stages)](LineStreamPtr lines) {
-    for (const auto& stage : stages) lines = stage(std::move(lines));
-    return lines;
-  };
 }
 
 LineStreamPtr iter_relevant_lines(std::string_view content) {
@@ -503,4 +372,4 @@ std::vector<std::string_view> split_words(std::string_view line) {
   return words;
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

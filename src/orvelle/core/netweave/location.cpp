@@ -1,10 +1,12 @@
-// Placements from the location comments a schematic tool writes on instance lines.
+#include "orvelle/core/netweave/location.hpp"
 
 #include <algorithm>
 
-#include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/core/netweave/lines.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/core/netweave/values.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -75,4 +77,4 @@ std::optional<Map> parse_location_comment(std::string_view comment) {
   return placement;
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

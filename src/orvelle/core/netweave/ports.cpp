@@ -1,15 +1,14 @@
-// Port discovery: which component port each position of an instance line stands for.
+#include "orvelle/core/netweave/ports.hpp"
 
 #include <algorithm>
 #include <list>
 #include <mutex>
 #include <unordered_map>
 
-#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/pdk/pdk.hpp"
 #include "sax/sax.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -180,4 +179,4 @@ SharedPortNames get_ports(std::string_view component) {
   return shared;
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

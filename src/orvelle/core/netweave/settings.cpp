@@ -1,11 +1,12 @@
-// Instance and subcircuit settings: reading name=value words, renaming, unit conversion.
+#include "orvelle/core/netweave/settings.hpp"
 
 #include <algorithm>
 #include <array>
 
-#include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/core/netweave/values.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 Map get_ir_settings(std::span<const std::string_view> words, const Map& kwargs) {
   // Each word is searched once: the positions of "=" are kept for the second pass.
@@ -102,4 +103,4 @@ Map patch_settings(Map&& settings, const Map& settings_keymap) {
   return patched;
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -1,13 +1,13 @@
-// Setting values: numbers with unit suffixes, quoted texts, lists and named values.
+#include "orvelle/core/netweave/values.hpp"
 
 #include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
 
-#include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/core/netweave/warnings.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -229,4 +229,4 @@ Value eval(std::string_view key_or_value, const Map& kwargs) {
   return nullptr;
 }
 
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -9,7 +9,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 using orvelle::testing::WarningCapture;
@@ -243,4 +243,4 @@ TEST(EvaluateExpression, RejectsEverythingElseWithoutRunningIt) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -2,7 +2,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 using orvelle::testing::collect;
@@ -207,4 +207,4 @@ TEST(SplitWords, KeepsQuotedBlanksAndEmptyWords) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -1,11 +1,12 @@
-// The statement parser: relevant lines to the intermediate representation.
+#include "orvelle/core/netweave/statements.hpp"
 
 #include <array>
 #include <string>
 
-#include "orvelle/core/netweave/detail.hpp"
+#include "orvelle/core/netweave/ports.hpp"
+#include "orvelle/core/netweave/settings.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 
 namespace {
 
@@ -43,8 +44,9 @@ class StatementParser {
   StatementParser(StatementSink& sink, const Map& component_map, const Map& kwargs)
       : sink_(sink), component_map_(component_map), kwargs_(kwargs) {}
 
-  void read(std::int64_t id, std::string_view line) {
-    const auto [text, comment] = split_comments(line);
+  void read(std::int64_t id, const Line& line) {
+    line_ = line.source_line;
+    const auto [text, comment] = split_comments(line.text);
     if (!comment.empty()) sink_.comment(id, comment);
     if (text.empty()) return;
     split_words(text, words_);
@@ -121,7 +123,7 @@ class StatementParser {
     }
     Map settings = get_ir_settings(words, *defaults_);
     children_ids_.push_back(id);
-    sink_.element(Element{id, name, std::move(component), ports, std::move(settings)},
+    sink_.element(Element{id, name, std::move(component), ports, std::move(settings), line_},
                   parents_.back());
   }
 
@@ -157,39 +159,13 @@ class StatementParser {
   const Map& component_map_;
   const Map& kwargs_;
   const Map* defaults_ = &kwargs_;
+  std::size_t line_ = 0;  // source line of the statement being read
   Map merged_;
   std::vector<Subckt> parents_;
   std::vector<std::int64_t> children_ids_;
   std::vector<std::string_view> words_;
   std::vector<std::string_view> element_words_;  // kept to reuse its storage
   std::vector<std::string_view> ports_;          // likewise
-};
-
-// The intermediate representation as a sink: records in the order they are completed.
-class IrBuilder final : public StatementSink {
- public:
-  explicit IrBuilder(ParsedIr& result) : result_(result) {}
-
-  void comment(std::int64_t id, std::string_view text) override {
-    result_.comments.emplace(id, Text(text));
-  }
-  void subckt_opened(const Subckt&) override {}
-  void element(Element element, const Subckt& parent) override {
-    Conn conn{element.id,
-              std::string(element.name),
-              std::move(element.component),
-              {element.nets.begin(), element.nets.end()},
-              std::move(element.settings),
-              parent.id};
-    result_.ir.emplace(element.id, std::move(conn));
-  }
-  void subckt_closed(Subckt subckt) override {
-    const std::int64_t id = subckt.id;
-    result_.ir.emplace(id, std::move(subckt));
-  }
-
- private:
-  ParsedIr& result_;
 };
 
 }  // namespace
@@ -225,7 +201,7 @@ void parse_statements(LineStream& lines, StatementSink& sink, const Map& compone
     ++id;
     if (source_lines != nullptr) source_lines->push_back(line->source_line);
     try {
-      parser.read(id, line->text);
+      parser.read(id, *line);
     } catch (ParseError& error) {
       if (error.line() == 0) error.set_line(line->source_line);
       throw;
@@ -233,11 +209,4 @@ void parse_statements(LineStream& lines, StatementSink& sink, const Map& compone
   }
 }
 
-ParsedIr parse_into_ir(LineStream& lines, const Map& component_map, const Map& kwargs) {
-  ParsedIr result;
-  IrBuilder builder(result);
-  parse_statements(lines, builder, component_map, kwargs, &result.source_lines);
-  return result;
-}
-
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -2,7 +2,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 using Words = std::vector<std::string_view>;
@@ -65,4 +65,4 @@ TEST(PatchSettings, RenamesThenConvertsWithoutTouchingTheInput) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -3,7 +3,7 @@
 #include "orvelle/pdk/pdk.hpp"
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 using Names = std::vector<std::string>;
@@ -112,4 +112,4 @@ TEST_F(KitTest, CellsAreBuiltOncePerKitAndName) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -5,8 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/codec/json.hpp"
+#include "orvelle/core/netweave/ir.hpp"
+#include "orvelle/core/netweave/lines.hpp"
+#include "orvelle/core/netweave/location.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/core/netweave/ports.hpp"
+#include "orvelle/core/netweave/renames.hpp"
+#include "orvelle/core/netweave/scheduling.hpp"
+#include "orvelle/core/netweave/settings.hpp"
+#include "orvelle/core/netweave/statements.hpp"
+#include "orvelle/core/netweave/values.hpp"
+#include "reference_lines.hpp"
 
 namespace orvelle {
 
@@ -37,14 +47,14 @@ class WarningCapture {
 };
 
 /// Every line a stream yields, as owned texts.
-inline std::vector<std::string> collect(detail::LineStream& lines) {
+inline std::vector<std::string> collect(core::netweave::detail::LineStream& lines) {
   std::vector<std::string> out;
   while (auto line = lines.next()) out.emplace_back(line->text);
   return out;
 }
 
 /// The source line of every line a stream yields.
-inline std::vector<std::size_t> collect_source_lines(detail::LineStream& lines) {
+inline std::vector<std::size_t> collect_source_lines(core::netweave::detail::LineStream& lines) {
   std::vector<std::size_t> out;
   while (auto line = lines.next()) out.push_back(line->source_line);
   return out;

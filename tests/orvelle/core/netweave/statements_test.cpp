@@ -2,7 +2,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 using Words = std::vector<std::string_view>;
@@ -142,4 +142,4 @@ TEST(ParseIntoIr, ErrorsNameTheStatementAndItsFirstLine) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

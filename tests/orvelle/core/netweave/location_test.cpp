@@ -2,7 +2,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 Map placement(Value x, Value y, Value rotation, std::string port) {
@@ -57,4 +57,4 @@ TEST(ParseLocationComment, UnreadableLocationsAreParseErrors) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

@@ -2,7 +2,7 @@
 
 #include "support.hpp"
 
-namespace orvelle::detail {
+namespace orvelle::core::netweave::detail {
 namespace {
 
 // The netlist of the first subcircuit of `text`, assembled with the generic kit.
@@ -65,6 +65,19 @@ TEST(NetlistFromSubckt, PositionsPastTheKnownPortsGetPositionalNames) {
   EXPECT_EQ(netlist.at("ports"), Value(Map{{"c", "X1,o3"}}));
 }
 
+// A declared port keeps the last instance port on it, however many there are. Which nets
+// are declared is known only when the block closes: elements read before an inner block
+// opens belong to that block and touch its ports.
+TEST(NetlistFromSubckt, DeclaredPortsKeepTheLastInstancePortOnThem) {
+  const Map netlist =
+      assemble(".subckt s p\nX1 p straight\nX2 p straight\nX3 p q straight\n.ends\n");
+  EXPECT_EQ(netlist.at("ports"), Value(Map{{"p", "X3,o1"}, {"q", "X3,o2"}}));
+  EXPECT_TRUE(netlist.at("connections").as_map().empty());
+  const Map inner = assemble(
+      ".subckt outer a\nX1 a c straight\n.subckt inner c\nX2 b c straight\n.ends\n.ends\n");
+  EXPECT_EQ(inner.at("ports"), Value(Map{{"c", "X2,o2"}, {"a", "X1,o1"}, {"b", "X2,o1"}}));
+}
+
 TEST(NetlistFromSubckt, ErrorsNameTheInstanceLine) {
   EXPECT_EQ(error_of(".subckt s\nX1 n a straight\nX2 n b straight\n\nX3 n c straight\n.ends\n"),
             std::make_pair(std::string("Net 'n' is connected to more than two ports: ['X1,o1', "
@@ -121,4 +134,4 @@ TEST(PatchPorts, AnUnsplittableTextLeavesTheConnectionsAsTheyWere) {
 }
 
 }  // namespace
-}  // namespace orvelle::detail
+}  // namespace orvelle::core::netweave::detail

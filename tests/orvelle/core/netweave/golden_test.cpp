@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "orvelle/codec/json.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/pdk/pdk.hpp"
-#include "orvelle/codec/json.hpp"
 
 namespace orvelle {
 namespace {
