@@ -84,18 +84,14 @@ using detail::BlockOutput;
 using detail::require_utf8;
 
 void append_json_string(BlockOutput& out, std::string_view s) {
-  require_utf8(s);
-  static constexpr char hex[] = "0123456789abcdef";
   out += '"';
-  // Most texts need no escape: copy them whole.
-  const bool plain = std::none_of(s.begin(), s.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-  });
-  if (plain) {
+  if (detail::plain_ascii(s)) {
     out += s;
     out += '"';
     return;
   }
+  require_utf8(s);
+  static constexpr char hex[] = "0123456789abcdef";
   for (char c : s) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {

@@ -66,6 +66,15 @@ inline NumberText integer_text(std::int64_t i) noexcept {
   return text;
 }
 
+/// True when every byte is printable ASCII other than '"' and '\\': a text both writers
+/// may copy as it is, without looking closer (nearly every text of a netlist).
+inline bool plain_ascii(std::string_view text) noexcept {
+  for (const char c : text) {
+    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
 /// Every text a writer writes must be UTF-8: JSON and YAML readers refuse anything else.
 inline void require_utf8(std::string_view text) {
   if (!is_valid_utf8(text)) throw std::invalid_argument("text is not valid UTF-8");

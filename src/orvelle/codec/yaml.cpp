@@ -99,8 +99,10 @@ void append_double_quoted(Out& out, std::string_view s) {
 
 template <class Out>
 void append_yaml_string(Out& out, std::string_view s) {
-  require_utf8(s);
-  if (needs_double_quotes(s)) return append_double_quoted(out, s);
+  if (!detail::plain_ascii(s)) {
+    require_utf8(s);
+    if (needs_double_quotes(s)) return append_double_quoted(out, s);
+  }
   if (!needs_quotes(s)) {
     out += s;
     return;
