@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <string>
 
 #include "netlist_generator.hpp"
 #include "orvelle/codec/json.hpp"
@@ -49,6 +51,32 @@ void BM_Netweave(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
 }
 
+// The same text with an unsupported command 10 lines before its end: the reader finds it in
+// its one reading, so failing should cost no more than reading the whole text.
+void BM_NetweaveLateError(benchmark::State& state) {
+  const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
+  static std::map<std::size_t, std::filesystem::path> paths;
+  auto [it, fresh] = paths.try_emplace(s.bytes);
+  if (fresh) {
+    std::ifstream in(s.path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t at = text.size();
+    for (int line = 0; line < 11; ++line) at = text.rfind('\n', at - 1);
+    text.insert(at + 1, ".param late=1\n");
+    it->second = s.path;
+    it->second.replace_extension(".late.sp");
+    std::ofstream(it->second, std::ios::binary) << text;
+  }
+  for (auto _ : state) {
+    try {
+      benchmark::DoNotOptimize(orvelle::netweave(it->second));
+      state.SkipWithError("the error went unnoticed");
+    } catch (const orvelle::ParseError&) {
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.bytes));
+}
+
 // The first stage alone, text already in memory: lines, words and settings to the IR. The
 // IR is freed outside the timing, as the reader hands it on to the assembly instead.
 void BM_TextToIr(benchmark::State& state) {
@@ -86,6 +114,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 
 // Large texts are read on two threads: the rate is per second of wall-clock time.
 BENCHMARK(BM_Netweave)->Apply(sizes)->UseRealTime();
+BENCHMARK(BM_NetweaveLateError)->Apply(sizes)->UseRealTime();
 BENCHMARK(BM_TextToIr)->Apply(sizes);
 BENCHMARK(BM_ToJson)->Apply(sizes);
 BENCHMARK(BM_ToYaml)->Apply(sizes);
