@@ -97,23 +97,10 @@ void compare_readers(std::string_view bytes) {
        Map{{"g", 3}, {"delta", 2.5}, {"name", "text"}}},
       {Map{{"w", "width"}}, Map{{"mmi1x2", "straight"}}, Map{{"l", List{1, 2.5}}}},
   };
-  static const reader::ReaderTuning schedules[] = {
-      {.two_threads_from = SIZE_MAX},
-      {.two_threads_from = 0,
-       .slabs_from = 0,
-       .size_tables_after = 1,
-       .finish_on_two_threads_from = 1,
-       .chunk_statements = 1,
-       .most_chunks = 1},
-      {.two_threads_from = SIZE_MAX,
-       .slabs_from = 0,
-       .size_tables_after = 2,
-       .finish_on_two_threads_from = 2},
-      {.two_threads_from = 0, .size_tables_after = 3, .chunk_statements = 3, .most_chunks = 2},
-  };
   const std::uint32_t pick = hash32(bytes);
   const Options& o = options[pick % std::size(options)];
-  const reader::ReaderTuning& schedule = schedules[(pick >> 8) % std::size(schedules)];
+  const auto schedules = reader::every_schedule();
+  const reader::ReaderTuning& schedule = schedules[(pick >> 8) % schedules.size()];
   const Value read = reading([&] {
     return reader::read_netlist(bytes, o.settings_keymap, o.component_map, o.kwargs, schedule);
   });

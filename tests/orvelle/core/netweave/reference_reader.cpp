@@ -19,4 +19,23 @@ RecursiveNetlist composed_reading(std::string_view text, const Map& settings_key
   return normalise_and_patch(std::move(nets));
 }
 
+std::span<const ReaderTuning> every_schedule() {
+  static const ReaderTuning schedules[] = {
+      {},
+      {.two_threads_from = 0},
+      {.two_threads_from = 0,
+       .slabs_from = 0,
+       .size_tables_after = 1,
+       .finish_on_two_threads_from = 1,
+       .chunk_statements = 1,
+       .most_chunks = 1},
+      {.two_threads_from = SIZE_MAX,
+       .slabs_from = 0,
+       .size_tables_after = 2,
+       .finish_on_two_threads_from = 2},
+      {.two_threads_from = 0, .size_tables_after = 3, .chunk_statements = 3, .most_chunks = 2},
+  };
+  return schedules;
+}
+
 }  // namespace orvelle::core::netweave::detail

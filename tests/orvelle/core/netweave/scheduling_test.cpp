@@ -48,27 +48,11 @@ Outcome read(const std::string& text, const ReaderTuning& tuning, const Options&
       [&] { return read_netlist(text, o.settings_keymap, o.component_map, o.kwargs, tuning); });
 }
 
-// Every way the reader can take, reached with small texts.
-const ReaderTuning kSchedules[] = {
-    {},
-    {.two_threads_from = 0},
-    {.two_threads_from = 0,
-     .slabs_from = 0,
-     .size_tables_after = 1,
-     .finish_on_two_threads_from = 1,
-     .chunk_statements = 1,
-     .most_chunks = 1},
-    {.two_threads_from = SIZE_MAX,
-     .slabs_from = 0,
-     .size_tables_after = 2,
-     .finish_on_two_threads_from = 2},
-    {.two_threads_from = 0, .size_tables_after = 3, .chunk_statements = 3, .most_chunks = 2},
-};
-
 void expect_as_composed(const std::string& text, const Options& options = {}) {
   const Outcome expected = composed(text, options);
-  for (std::size_t i = 0; i < std::size(kSchedules); ++i) {
-    const Outcome actual = read(text, kSchedules[i], options);
+  const auto schedules = every_schedule();
+  for (std::size_t i = 0; i < schedules.size(); ++i) {
+    const Outcome actual = read(text, schedules[i], options);
     const std::string where = "schedule " + std::to_string(i) + " of:\n" + text.substr(0, 300);
     EXPECT_EQ(actual.error, expected.error) << where;
     ASSERT_EQ(actual.netlist.has_value(), expected.netlist.has_value()) << where;
@@ -143,7 +127,7 @@ TEST(ReadNetlist, TakesKeymapsAndNamedValues) {
 // Errors that are no fault of the text pass through as they were thrown, from either thread.
 TEST(ReadNetlist, OtherErrorsPassThroughUnchanged) {
   const Map bad_map{{"straight", 1}};
-  for (const ReaderTuning& tuning : kSchedules) {
+  for (const ReaderTuning& tuning : every_schedule()) {
     EXPECT_THROW(read_netlist(".subckt s\nX1 a straight\n.ends\n", {}, bad_map, {}, tuning),
                  std::invalid_argument);
   }
