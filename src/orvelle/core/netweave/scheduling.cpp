@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "orvelle/core/netweave/assembly.hpp"
@@ -334,7 +335,7 @@ std::exception_ptr read_on_two_threads(const Inputs& in, NetlistAssembly& assemb
   const bool slabs = in.content.size() >= in.tuning.slabs_from;
   ChunkChannel channel(in.tuning.most_chunks);
   std::exception_ptr reading_failure;
-  std::thread reader([&] {
+  const auto read = [&] {
     std::optional<MapPool> pool;
     if (slabs) pool.emplace();
     try {
@@ -352,7 +353,13 @@ std::exception_ptr read_on_two_threads(const Inputs& in, NetlistAssembly& assemb
       reading_failure = std::current_exception();
     }
     channel.close();
-  });
+  };
+  std::thread reader;
+  try {
+    reader = std::thread(read);
+  } catch (const std::system_error&) {  // no thread to be had: all on this one
+    return read_here(in, assembly, warnings);
+  }
   std::exception_ptr assembling_failure;
   try {
     std::optional<MapPool> pool;
