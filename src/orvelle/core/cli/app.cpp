@@ -26,6 +26,7 @@ void register_commands(CLI::App& application) {
   register_netweave(application);
   register_configure(application);
   register_draftbot(application);
+  register_check(application);
 }
 
 }  // namespace

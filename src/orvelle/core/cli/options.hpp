@@ -1,0 +1,30 @@
+#pragma once
+// Options that several commands share: named values, renames, the kit, reader warnings.
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orvelle/value.hpp"
+
+namespace orvelle::cli {
+
+/// NAME=VALUE texts as a mapping. With `typed`, a value that reads as an integer or a float
+/// becomes one (as -D gives them), else it stays text. Throws CLI::ValidationError naming
+/// `option` for a text without "=" or without a name.
+Map assignments(const std::vector<std::string>& texts, const std::string& option, bool typed);
+
+/// Activates a registered kit by name, or else loads and activates the kit file of that
+/// name. Nothing for an empty name. Throws std::invalid_argument for neither.
+void activate_kit(const std::string& name_or_file);
+
+/// Writes `text` to standard output when `output` is empty or "-", else atomically to the
+/// file `output`. Throws std::runtime_error or std::system_error when it cannot.
+void write_output(const std::string& output, std::string_view text);
+
+/// From now on, the reader's warnings print once each as "warning: MESSAGE".
+void print_warnings_once();
+
+}  // namespace orvelle::cli
