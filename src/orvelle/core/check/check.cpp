@@ -89,7 +89,7 @@ InputKind input_kind(std::string_view file_name) noexcept {
   return InputKind::dialect;
 }
 
-std::vector<Finding> check_document(const Value& document, const std::string& file) {
+std::vector<Finding> check_schema(const Value& document, const std::string& file) {
   std::vector<Finding> findings;
   for (auto& violation : detail::schema_violations(document)) {
     Finding finding;
@@ -100,6 +100,17 @@ std::vector<Finding> check_document(const Value& document, const std::string& fi
     finding.message = std::move(violation.message);
     findings.push_back(std::move(finding));
   }
+  return findings;
+}
+
+std::vector<std::string> component_ports(const RecursiveNetlist& netlist,
+                                         std::string_view component) {
+  detail::Components components(netlist, detail::kit_ports, pdk::get_active_pdk().name);
+  return components.resolve(component).ports;
+}
+
+std::vector<Finding> check_document(const Value& document, const std::string& file) {
+  std::vector<Finding> findings = check_schema(document, file);
   if (!findings.empty()) return findings;  // the other checks rely on the schema's shape
   const RecursiveNetlist& netlist = document.as_map();
   detail::Components components(netlist, detail::kit_ports, pdk::get_active_pdk().name);

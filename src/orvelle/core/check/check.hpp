@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/value.hpp"
 
 namespace orvelle::check {
@@ -59,6 +60,18 @@ std::vector<Finding> check_text(std::string_view text, const std::string& file,
 ///
 ///   auto findings = orvelle::check::check_document(orvelle::from_json(text), "net.json");
 std::vector<Finding> check_document(const Value& document, const std::string& file);
+
+/// The schema's findings alone (check "schema"), for tools that only need the shape right.
+///
+///   if (!orvelle::check::check_schema(document, "net.json").empty()) return 1;
+std::vector<Finding> check_schema(const Value& document, const std::string& file);
+
+/// The ports an instance of `component` has in `netlist`: that subcircuit's external ports,
+/// else the active kit's ports in the reader's order; empty when neither knows it.
+///
+///   auto ports = orvelle::check::component_ports(nets, "mmi1x2");  // o1, o2, o3
+std::vector<std::string> component_ports(const RecursiveNetlist& netlist,
+                                         std::string_view component);
 
 /// One line in the form compilers use: "FILE:LINE: error: MESSAGE [check]", with the path
 /// in place of the line for YAML and JSON input, and neither when the finding has none.

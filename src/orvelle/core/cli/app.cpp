@@ -27,6 +27,7 @@ void register_commands(CLI::App& application) {
   register_configure(application);
   register_draftbot(application);
   register_check(application);
+  register_graph(application);
 }
 
 }  // namespace

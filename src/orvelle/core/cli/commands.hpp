@@ -9,5 +9,6 @@ void register_netweave(CLI::App& app);
 void register_configure(CLI::App& app);
 void register_draftbot(CLI::App& app);
 void register_check(CLI::App& app);
+void register_graph(CLI::App& app);
 
 }  // namespace orvelle::cli

@@ -32,27 +32,13 @@ bool wants_yaml(const NetweaveOptions& o) {
   return o.output.ends_with(".yaml") || o.output.ends_with(".yml");
 }
 
-RecursiveNetlist read_netlist(const NetweaveOptions& o, const Map& keymap, const Map& components,
-                              const Map& kwargs) {
-  const bool from_stdin = o.netlist == "-";
-  try {
-    if (from_stdin) return netweave(std::cin, keymap, components, kwargs);
-    return netweave(std::filesystem::path(o.netlist), keymap, components, kwargs);
-  } catch (const ParseError& e) {
-    std::cerr << "error: " << (from_stdin ? "<stdin>" : o.netlist);
-    if (e.line() > 0) std::cerr << ':' << e.line();
-    std::cerr << ": " << e.what() << '\n';
-    exit_with(1);
-  }
-}
-
 void run_netweave(const NetweaveOptions& o) {
   const Map keymap = assignments(o.settings_keymap, "--settings-keymap", false);
   const Map components = assignments(o.component_map, "--component-map", false);
   const Map kwargs = assignments(o.defines, "-D", true);
   activate_kit(o.pdk);
   print_warnings_once();
-  const RecursiveNetlist nets = read_netlist(o, keymap, components, kwargs);
+  const RecursiveNetlist nets = read_netlist(o.netlist, keymap, components, kwargs);
   const std::string text = wants_yaml(o) ? to_yaml(nets) : to_json(nets) + "\n";
   write_output(o.output, text);
 }

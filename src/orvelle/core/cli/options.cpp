@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "orvelle/core/cli/app.hpp"
 #include "orvelle/core/netweave/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/core/shared.hpp"
@@ -56,6 +57,20 @@ void activate_kit(const std::string& name_or_file) {
   } catch (const std::invalid_argument&) {
     if (!std::filesystem::exists(name_or_file)) throw;
     pdk::activate_pdk(pdk::register_pdk(pdk::load_pdk_file(name_or_file)).name);
+  }
+}
+
+RecursiveNetlist read_netlist(const std::string& file, const Map& settings_keymap,
+                              const Map& component_map, const Map& kwargs) {
+  const bool from_stdin = file == "-";
+  try {
+    if (from_stdin) return netweave(std::cin, settings_keymap, component_map, kwargs);
+    return netweave(std::filesystem::path(file), settings_keymap, component_map, kwargs);
+  } catch (const ParseError& e) {
+    std::cerr << "error: " << (from_stdin ? "<stdin>" : file);
+    if (e.line() > 0) std::cerr << ':' << e.line();
+    std::cerr << ": " << e.what() << '\n';
+    exit_with(1);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orvelle/core/netweave/netweave.hpp"
 #include "orvelle/value.hpp"
 
 namespace orvelle::cli {
@@ -19,6 +20,11 @@ Map assignments(const std::vector<std::string>& texts, const std::string& option
 /// Activates a registered kit by name, or else loads and activates the kit file of that
 /// name. Nothing for an empty name. Throws std::invalid_argument for neither.
 void activate_kit(const std::string& name_or_file);
+
+/// Reads the dialect netlist `file` ("-": standard input) as netweave does. A netlist the
+/// reader cannot read ends the command with "error: FILE:LINE: MESSAGE" and status 1.
+RecursiveNetlist read_netlist(const std::string& file, const Map& settings_keymap = {},
+                              const Map& component_map = {}, const Map& kwargs = {});
 
 /// Writes `text` to standard output when `output` is empty or "-", else atomically to the
 /// file `output`. Throws std::runtime_error or std::system_error when it cannot.
