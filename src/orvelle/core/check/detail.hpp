@@ -134,22 +134,17 @@ std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist);
 
 // ---- Dialect (dialect_checks.cpp) ----
 
-/// Every check of a dialect text read by read_dialect, located by source line.
-std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file);
+/// Every check of a dialect text read by read_dialect, located by source line, in line
+/// order. From `parallel_from` elements on, the netlist's checks run on a second thread.
+constexpr std::size_t kParallelChecksFrom = std::size_t{1} << 16;
+std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file,
+                                          std::size_t parallel_from = kParallelChecksFrom);
 
-/// The candidate nearest to `name` (by edits: a character added, dropped or changed, or two
-/// neighbours swapped) when it is one edit away; the first such candidate on a tie.
-class NearNames {
- public:
-  explicit NearNames(std::vector<std::string_view> candidates);
-  std::optional<std::string_view> nearest(std::string_view name) const;
+/// For each name, the first other name one edit away (a character added, dropped or
+/// changed, or two neighbours swapped), as its index; nothing when there is none.
+std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::string_view> names);
 
- private:
-  std::vector<std::string_view> candidates_;
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> keys_;  // (key hash, candidate), sorted
-};
-
-/// True when `a` and `b` differ by at most one edit (see NearNames).
+/// True when `a` and `b` differ by at most one edit (see nearest_names).
 bool one_edit_apart(std::string_view a, std::string_view b) noexcept;
 
 // ---- Schema (schema.cpp) ----

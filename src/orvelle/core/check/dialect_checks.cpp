@@ -2,6 +2,10 @@
 // those only the text can show (where the reader's rules hide a mistake).
 
 #include <algorithm>
+#include <bit>
+#include <future>
+#include <iterator>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -24,43 +28,68 @@ bool one_edit_apart(std::string_view a, std::string_view b) noexcept {
 
 namespace {
 
+std::uint64_t mixed(std::uint64_t h) noexcept {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDULL;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ULL;
+  return h ^ (h >> 33);
+}
+
 // Two names one edit apart share at least one of these keys: the name itself or the name
-// with one character dropped.
+// with one character dropped. The keys are hashes, made for every drop in one pass
+// (polynomial hashes of prefix and suffix), since a large subcircuit asks for millions.
 template <class Add>
 void for_each_key(std::string_view name, Add add) {
-  const std::hash<std::string_view> hash;
-  add(hash(name));
-  std::string dropped;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    dropped.assign(name.substr(0, i));
-    dropped.append(name.substr(i + 1));
-    add(hash(dropped));
+  constexpr std::uint64_t kBase = 0x100000001B3ULL;
+  const std::size_t n = name.size();
+  std::uint64_t prefix[64];  // names past 63 characters get only their own key
+  std::uint64_t power[64];
+  const auto code = [&](std::size_t i) { return static_cast<unsigned char>(name[i]) + 1ULL; };
+  std::uint64_t whole = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i < 64) prefix[i] = whole;
+    whole = whole * kBase + code(i);
+  }
+  add(mixed(whole + n));
+  if (n >= 64) return;
+  power[0] = 1;
+  for (std::size_t i = 1; i < n; ++i) power[i] = power[i - 1] * kBase;
+  for (std::size_t i = 0; i < n; ++i) {
+    // prefix[i] holds name[0, i); the hash of name[i + 1, n) is whole less name[0, i + 1).
+    const std::uint64_t head = i + 1 < n ? prefix[i + 1] : whole;
+    const std::uint64_t tail = whole - head * power[n - 1 - i];
+    add(mixed(prefix[i] * power[n - 1 - i] + tail + (n - 1)));
   }
 }
 
 }  // namespace
 
-NearNames::NearNames(std::vector<std::string_view> candidates)
-    : candidates_(std::move(candidates)) {
-  for (std::uint32_t i = 0; i < candidates_.size(); ++i) {
-    for_each_key(candidates_[i], [&](std::uint64_t key) { keys_.emplace_back(key, i); });
+std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::string_view> names) {
+  // Every name's keys, sorted: names that share a key are the only ones that can be one edit
+  // apart, and a key's run is short, so each run is compared pair by pair.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
+  for (std::uint32_t i = 0; i < names.size(); ++i) {
+    for_each_key(names[i], [&](std::uint64_t key) { keys.emplace_back(key, i); });
   }
-  std::sort(keys_.begin(), keys_.end());
-}
-
-std::optional<std::string_view> NearNames::nearest(std::string_view name) const {
-  std::optional<std::uint32_t> best;
-  for_each_key(name, [&](std::uint64_t key) {
-    auto at = std::lower_bound(keys_.begin(), keys_.end(), std::pair{key, std::uint32_t{0}});
-    for (; at != keys_.end() && at->first == key; ++at) {
-      const std::string_view candidate = candidates_[at->second];
-      if ((!best || at->second < *best) && candidate != name && one_edit_apart(candidate, name)) {
-        best = at->second;
+  std::sort(keys.begin(), keys.end());
+  std::vector<std::optional<std::size_t>> nearest(names.size());
+  const auto offer = [&](std::uint32_t to, std::uint32_t candidate) {
+    if (!nearest[to] || candidate < *nearest[to]) nearest[to] = candidate;
+  };
+  for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
+    while (end < keys.size() && keys[end].first == keys[begin].first) ++end;
+    for (std::size_t a = begin; a < end; ++a) {
+      for (std::size_t b = a + 1; b < end; ++b) {
+        const std::uint32_t i = keys[a].second;
+        const std::uint32_t j = keys[b].second;
+        if (i == j || names[i] == names[j] || !one_edit_apart(names[i], names[j])) continue;
+        offer(i, j);
+        offer(j, i);
       }
     }
-  });
-  if (!best) return std::nullopt;
-  return candidates_[*best];
+  }
+  return nearest;
 }
 
 namespace {
@@ -96,20 +125,34 @@ class DialectChecker {
     pick_live_subcircuits();
   }
 
-  std::vector<Finding> run() {
+  // A large text's netlist checks run on a second thread, beside the checks of its text.
+  std::vector<Finding> run(std::size_t parallel_from) {
     Components components(netlist_, kit_ports, pdk::get_active_pdk().name, portless());
-    std::vector<Issue> issues = check_connectivity(netlist_, components);
-    for (const SourceSubcircuit* subckt : live_) {
-      check_shared_port_nets(*subckt, issues);
-      check_undeclared_ports(*subckt, issues);
+    const auto connectivity = [&] { return check_connectivity(netlist_, components); };
+    std::future<std::vector<Issue>> on_the_side;
+    if (elements() >= parallel_from) {
+      try {
+        on_the_side = std::async(std::launch::async, connectivity);
+      } catch (const std::system_error&) {  // no thread to be had: all on this one
+      }
     }
-    check_usage(issues);
+    std::vector<Issue> own;
+    for (const SourceSubcircuit* subckt : live_) {
+      check_shared_port_nets(*subckt, own);
+      check_undeclared_ports(*subckt, own);
+    }
+    check_usage(own);
+    std::vector<Issue> issues = on_the_side.valid() ? on_the_side.get() : connectivity();
+    std::move(own.begin(), own.end(), std::back_inserter(issues));
     drop_explained_dangling(issues);
+    // In line order; the lines are sorted apart from the findings, which are moved once.
+    std::vector<std::pair<std::size_t, std::size_t>> order;  // (line, issue)
+    order.reserve(issues.size());
+    for (std::size_t i = 0; i < issues.size(); ++i) order.emplace_back(line_of(issues[i]), i);
+    std::sort(order.begin(), order.end());
     std::vector<Finding> findings;
     findings.reserve(issues.size());
-    for (Issue& issue : issues) findings.push_back(located(std::move(issue)));
-    std::stable_sort(findings.begin(), findings.end(),
-                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+    for (const auto& [line, i] : order) findings.push_back(located(std::move(issues[i]), line));
     return findings;
   }
 
@@ -126,6 +169,12 @@ class DialectChecker {
       if (chosen[subckt.name] == &subckt) live_.push_back(&subckt);
     }
     for (const SourceSubcircuit* subckt : live_) by_name_.emplace(subckt->name, subckt);
+  }
+
+  std::size_t elements() const {
+    std::size_t count = 0;
+    for (const SourceSubcircuit* subckt : live_) count += subckt->elements.size();
+    return count;
   }
 
   // Subcircuits the text defines but the netlist leaves out, having no instances.
@@ -203,18 +252,20 @@ class DialectChecker {
       if (!declared.find(port)) undeclared.emplace_back(port, target.as_string());
     }
     if (undeclared.empty()) return;
-    std::vector<std::string_view> candidates(subckt.ports.begin(), subckt.ports.end());
-    for (const auto& [net, target] : undeclared) candidates.push_back(net);
-    const NearNames near(std::move(candidates));
+    // Declared ports first: of two names as near, the declared one is meant.
+    std::vector<std::string_view> names(subckt.ports.begin(), subckt.ports.end());
+    for (const auto& [net, target] : undeclared) names.push_back(net);
+    const auto nearest = nearest_names(names);
     const Map& instances = netlist_.at(subckt.name).as_map().at("instances").as_map();
-    for (const auto& [net, target] : undeclared) {
+    for (std::size_t u = 0; u < undeclared.size(); ++u) {
+      const auto& [net, target] = undeclared[u];
+      const auto meant = nearest[subckt.ports.size() + u];
       std::string message = "net " + in_quotes(net) + " is on " + in_quotes(target) +
                             " alone, so it becomes port " + in_quotes(net) + ", which " +
                             in_quotes(subckt.name) + " does not declare";
-      const auto meant = near.nearest(net);
       // Any two one-letter names are one edit apart: no hint worth giving.
-      if (meant && std::max(meant->size(), net.size()) >= 2) {
-        message += "; did you mean " + in_quotes(*meant) + "?";
+      if (meant && std::max(names[*meant].size(), net.size()) >= 2) {
+        message += "; did you mean " + in_quotes(names[*meant]) + "?";
       }
       const auto instance = instances.find(target.substr(0, target.find(',')));
       issues.push_back(Issue{"undeclared-port",
@@ -279,10 +330,10 @@ class DialectChecker {
     });
   }
 
-  Finding located(Issue issue) const {
+  Finding located(Issue issue, std::size_t line) const {
     Finding finding;
     finding.file = file_;
-    finding.line = line_of(issue);
+    finding.line = line;
     finding.severity = issue.severity;
     finding.check = std::string(issue.check);
     finding.subcircuit = std::move(issue.subcircuit);
@@ -308,8 +359,9 @@ class DialectChecker {
 
 }  // namespace
 
-std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file) {
-  return DialectChecker(source, file).run();
+std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file,
+                                          std::size_t parallel_from) {
+  return DialectChecker(source, file).run(parallel_from);
 }
 
 }  // namespace orvelle::check::detail

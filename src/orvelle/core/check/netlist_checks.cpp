@@ -179,10 +179,18 @@ class NetlistChecker {
                          {}});
   }
 
-  // Instances are looked up by name; a connection's value is mostly the next one's key's
-  // instance, so the last lookup is kept.
+  // Instances are looked up by name. Connections come mostly in the order of the instances
+  // (a value's instance is the next key's, or the instance after it), so the last one found
+  // and the one after it are tried before the table.
   std::optional<std::size_t> instance_index(std::string_view instance) {
-    if (last_instance_ && instance == last_instance_name_) return last_instance_;
+    if (last_instance_) {
+      if (instance == last_instance_name_) return last_instance_;
+      const std::size_t next = *last_instance_ + 1;
+      if (next < instances_.size() && instances_.nth(next)->first == instance) {
+        last_instance_name_ = instances_.nth(next)->first;
+        return last_instance_ = next;
+      }
+    }
     const auto found = instances_.find(instance);
     if (found == instances_.end()) return std::nullopt;
     last_instance_name_ = found->first;

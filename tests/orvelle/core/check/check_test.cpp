@@ -134,6 +134,16 @@ TEST_F(Checks, TheLaterOfTwoDefinitionsIsChecked) {
                                      "connected nor exposed [dangling-port]"});
 }
 
+TEST_F(Checks, OneThreadOrTwoGiveTheSameFindings) {
+  const auto source = detail::read_dialect(
+      ".subckt top a b\nX1 a b c straight\nX2 b a mmi1x2\nX3 n1 nl foo\n.ends\n"
+      ".subckt spare a\n.ends\n",
+      {});
+  const auto alone = detail::check_dialect_source(source, "t.sp", SIZE_MAX);
+  EXPECT_EQ(alone.size(), 10u) << to_json(alone);
+  EXPECT_EQ(detail::check_dialect_source(source, "t.sp", 0), alone);
+}
+
 TEST_F(Checks, NamedValuesReachTheReader) {
   // A value the netlist refers to changes no finding, but must not stop the reading.
   const auto findings =
@@ -288,7 +298,7 @@ TEST_F(Checks, JsonListsEveryField) {
             R"("check":"schema","subcircuit":null,"message":"n"}])");
 }
 
-TEST(NearNames, OneEditIsAnAddedDroppedChangedOrSwappedCharacter) {
+TEST(NearestNames, OneEditIsAnAddedDroppedChangedOrSwappedCharacter) {
   const std::tuple<const char*, const char*, bool> pairs[] = {
       {"n1", "nl", true},     {"out", "outt", true},   {"out", "ou", true},
       {"abcd", "abdc", true}, {"abcd", "badc", false}, {"net", "ten", false},
@@ -298,11 +308,13 @@ TEST(NearNames, OneEditIsAnAddedDroppedChangedOrSwappedCharacter) {
     EXPECT_EQ(detail::one_edit_apart(a, b), near) << a << " " << b;
     EXPECT_EQ(detail::one_edit_apart(b, a), near) << b << " " << a;
   }
-  const detail::NearNames names({"alpha", "beta", "gamma", "gama"});
-  EXPECT_EQ(names.nearest("betta"), "beta");
-  EXPECT_EQ(names.nearest("gamm"), "gamma");       // the first of two
-  EXPECT_EQ(names.nearest("beta"), std::nullopt);  // itself is no suggestion
-  EXPECT_EQ(names.nearest("delta"), std::nullopt);
+  const std::vector<std::string_view> names = {"alpha", "beta", "gamma", "gama",
+                                               "betta", "gamm", "delta", "beta"};
+  // beta: betta; gamma and gama: each other, the first of two; betta: the first beta;
+  // the second beta: betta, not itself nor the first beta.
+  const std::vector<std::optional<std::size_t>> nearest = {std::nullopt, 4, 3, 2, 1, 2,
+                                                           std::nullopt, 4};
+  EXPECT_EQ(detail::nearest_names(names), nearest);
 }
 
 }  // namespace
