@@ -21,10 +21,12 @@ int collect_message(char* message) {
   return 0;
 }
 
-struct Context {
-  GVC_t* gvc = gvContext();
-  ~Context() { gvFreeContext(gvc); }
-};
+// One context for the life of the process: Graphviz 2.42's text measuring keeps a font
+// name from the first context and reads it after that context is freed.
+GVC_t* context() {
+  static GVC_t* const gvc = gvContext();
+  return gvc;
+}
 
 struct Graph {
   Agraph_t* graph;
@@ -57,20 +59,18 @@ std::string render(std::string_view dot, Format format) {
       graphviz_messages = nullptr;
     }
   } restore{previous};
-  Context context;
+  GVC_t* const gvc = context();
   const std::string text(dot);
   Agraph_t* parsed = agmemread(text.c_str());
   if (parsed == nullptr) fail("cannot read the DOT text", messages);
-  Graph graph{parsed, context.gvc};
+  Graph graph{parsed, gvc};
   const char* layout = agget(graph.graph, const_cast<char*>("layout"));
   const std::string engine = layout != nullptr && *layout != '\0' ? layout : "dot";
-  if (gvLayout(context.gvc, graph.graph, engine.c_str()) != 0)
-    fail("cannot lay out the graph", messages);
+  if (gvLayout(gvc, graph.graph, engine.c_str()) != 0) fail("cannot lay out the graph", messages);
   graph.laid_out = true;
   char* data = nullptr;
   unsigned int length = 0;
-  if (gvRenderData(context.gvc, graph.graph, format == Format::svg ? "svg" : "png", &data,
-                   &length) != 0) {
+  if (gvRenderData(gvc, graph.graph, format == Format::svg ? "svg" : "png", &data, &length) != 0) {
     fail("cannot render the graph", messages);
   }
   const std::unique_ptr<char, void (*)(char*)> rendered(data, gvFreeRenderData);
