@@ -125,8 +125,10 @@ class Components {
 
 /// The checks that need no source text, on every netlist of `netlist`: instance ports
 /// connected and exposed, connected or exposed twice, naming a missing instance or a port
-/// the component lacks, or dangling; components nobody defines.
-std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components);
+/// the component lacks, or dangling; components nobody defines. Without `with_paths`, the
+/// issues' paths are left empty (for findings located otherwise).
+std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components,
+                                      bool with_paths = true);
 
 /// Netlists that no instance uses (other than the top, the first) and netlists with no
 /// instances.
@@ -134,11 +136,8 @@ std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist);
 
 // ---- Dialect (dialect_checks.cpp) ----
 
-/// Every check of a dialect text read by read_dialect, located by source line, in line
-/// order. From `parallel_from` elements on, the netlist's checks run on a second thread.
-constexpr std::size_t kParallelChecksFrom = std::size_t{1} << 16;
-std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file,
-                                          std::size_t parallel_from = kParallelChecksFrom);
+/// Every check of a dialect text read by read_dialect, located by source line, in line order.
+std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file);
 
 /// For each name, the first other name one edit away (a character added, dropped or
 /// changed, or two neighbours swapped), as its index; nothing when there is none.

@@ -116,9 +116,10 @@ struct Use {
 // The uses of one netlist's instance ports, told apart by instance and port position.
 class NetlistChecker {
  public:
-  NetlistChecker(std::string_view name, const Map& netlist, Components& components,
+  NetlistChecker(std::string_view name, const Map& netlist, Components& components, bool with_paths,
                  std::vector<Issue>& out)
-      : name_(name),
+      : with_paths_(with_paths),
+        name_(name),
         instances_(netlist.at("instances").as_map()),
         connections_(netlist.at("connections").as_map()),
         ports_(netlist.at("ports").as_map()),
@@ -171,7 +172,7 @@ class NetlistChecker {
     out_.push_back(Issue{"unknown-component",
                          Severity::error,
                          std::string(name_),
-                         json_pointer({name_, "instances", instance, "component"}),
+                         pointer({name_, "instances", instance, "component"}),
                          "component " + in_quotes(component) + " of instance " +
                              in_quotes(instance) + " is neither in kit " +
                              in_quotes(components_.kit_name()) + " nor a subcircuit of this file",
@@ -262,9 +263,9 @@ class NetlistChecker {
 
   std::string path_of(Use use) const {
     if (use.kind == Use::Kind::port) {
-      return json_pointer({name_, "ports", ports_.nth(use.index)->first});
+      return pointer({name_, "ports", ports_.nth(use.index)->first});
     }
-    return json_pointer({name_, "connections", connections_.nth(use.index)->first});
+    return pointer({name_, "connections", connections_.nth(use.index)->first});
   }
 
   void report(Use where, std::string_view check, std::string_view instance_port,
@@ -287,7 +288,7 @@ class NetlistChecker {
         if (slot_uses_[first + p] != kUnused) continue;
         std::string text = instance->first.str() + "," + ports[p];
         out_.push_back(Issue{"dangling-port", Severity::warning, std::string(name_),
-                             json_pointer({name_, "instances", instance->first}),
+                             pointer({name_, "instances", instance->first}),
                              "port " + in_quotes(ports[p]) + " of instance " +
                                  in_quotes(instance->first) + " (" + std::string(component) +
                                  ") is neither connected nor exposed",
@@ -296,6 +297,12 @@ class NetlistChecker {
     }
   }
 
+  // Paths are made only for findings that are located by them, not by source lines.
+  std::string pointer(std::initializer_list<std::string_view> keys) const {
+    return with_paths_ ? json_pointer(keys) : std::string();
+  }
+
+  bool with_paths_;
   std::string_view name_;
   const Map& instances_;
   const Map& connections_;
@@ -314,10 +321,11 @@ class NetlistChecker {
 
 }  // namespace
 
-std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components) {
+std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components,
+                                      bool with_paths) {
   std::vector<Issue> issues;
   for (const auto& [name, subcircuit] : netlist) {
-    NetlistChecker(name, subcircuit.as_map(), components, issues).run();
+    NetlistChecker(name, subcircuit.as_map(), components, with_paths, issues).run();
   }
   return issues;
 }

@@ -134,16 +134,6 @@ TEST_F(Checks, TheLaterOfTwoDefinitionsIsChecked) {
                                      "connected nor exposed [dangling-port]"});
 }
 
-TEST_F(Checks, OneThreadOrTwoGiveTheSameFindings) {
-  const auto source = detail::read_dialect(
-      ".subckt top a b\nX1 a b c straight\nX2 b a mmi1x2\nX3 n1 nl foo\n.ends\n"
-      ".subckt spare a\n.ends\n",
-      {});
-  const auto alone = detail::check_dialect_source(source, "t.sp", SIZE_MAX);
-  EXPECT_EQ(alone.size(), 10u) << to_json(alone);
-  EXPECT_EQ(detail::check_dialect_source(source, "t.sp", 0), alone);
-}
-
 TEST_F(Checks, NamedValuesReachTheReader) {
   // A value the netlist refers to changes no finding, but must not stop the reading.
   const auto findings =
