@@ -63,26 +63,26 @@ void for_each_key(std::string_view name, Add add) {
 }  // namespace
 
 std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::string_view> names) {
-  // Every name's keys, sorted: names that share a key are the only ones that can be one edit
-  // apart, and a key's run is short, so each run is compared pair by pair.
+  // Every name's keys, sorted: only names that share a key can be one edit apart. A run of
+  // one key lists its names in order, so each name's first partner in it is the nearest the
+  // run offers; it is usually the run's first name, so a run is not compared pair by pair.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
   for (std::uint32_t i = 0; i < names.size(); ++i) {
     for_each_key(names[i], [&](std::uint64_t key) { keys.emplace_back(key, i); });
   }
   std::sort(keys.begin(), keys.end());
   std::vector<std::optional<std::size_t>> nearest(names.size());
-  const auto offer = [&](std::uint32_t to, std::uint32_t candidate) {
-    if (!nearest[to] || candidate < *nearest[to]) nearest[to] = candidate;
-  };
   for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
     while (end < keys.size() && keys[end].first == keys[begin].first) ++end;
-    for (std::size_t a = begin; a < end; ++a) {
-      for (std::size_t b = a + 1; b < end; ++b) {
+    for (std::size_t b = begin; end - begin > 1 && b < end; ++b) {
+      const std::uint32_t j = keys[b].second;
+      for (std::size_t a = begin; a < end; ++a) {
         const std::uint32_t i = keys[a].second;
-        const std::uint32_t j = keys[b].second;
-        if (i == j || names[i] == names[j] || !one_edit_apart(names[i], names[j])) continue;
-        offer(i, j);
-        offer(j, i);
+        if (nearest[j] && i >= *nearest[j]) break;
+        if (i != j && names[i] != names[j] && one_edit_apart(names[i], names[j])) {
+          nearest[j] = i;
+          break;
+        }
       }
     }
   }
