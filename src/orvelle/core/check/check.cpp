@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -32,6 +33,9 @@ std::string read_whole_file(const std::string& path) {
                                                        &std::fclose);
   if (!file) throw std::runtime_error(std::string("cannot open the file: ") + std::strerror(errno));
   std::string content;
+  std::error_code unknown_size;
+  const auto size = std::filesystem::file_size(path, unknown_size);
+  if (!unknown_size) content.reserve(size);  // one block, not a copy at each doubling
   char chunk[1 << 16];
   std::size_t n = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) content.append(chunk, n);
