@@ -27,8 +27,9 @@ test-sanitize: deps
 # Benchmarks of the netlist reader and the writers (Release, Google Benchmark).
 bench: deps
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DORVELLE_BENCH=ON -DBUILD_TESTING=OFF
-	cmake --build $(BUILD)-bench -j $(JOBS) --target netweave_bench netweave_file
+	cmake --build $(BUILD)-bench -j $(JOBS) --target netweave_bench netweave_file check_bench
 	$(BUILD)-bench/bench/netweave_bench
+	$(BUILD)-bench/bench/check_bench
 
 # Each libFuzzer target for FUZZ_SECONDS on a seed corpus from the test data (clang).
 FUZZ_SECONDS ?= 60

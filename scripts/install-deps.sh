@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libtsl-ordered-map-dev libyaml-cpp-dev
   libtomlplusplus-dev libcli11-dev libboost1.81-dev libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libvalijson-dev libgraphviz-dev python3-jsonschema
 )
 if [[ "${ORVELLE_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev libfuzzer-14-dev)

@@ -26,6 +26,8 @@ void register_commands(CLI::App& application) {
   register_netweave(application);
   register_configure(application);
   register_draftbot(application);
+  register_check(application);
+  register_graph(application);
 }
 
 }  // namespace

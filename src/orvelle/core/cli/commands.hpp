@@ -8,5 +8,7 @@ namespace orvelle::cli {
 void register_netweave(CLI::App& app);
 void register_configure(CLI::App& app);
 void register_draftbot(CLI::App& app);
+void register_check(CLI::App& app);
+void register_graph(CLI::App& app);
 
 }  // namespace orvelle::cli

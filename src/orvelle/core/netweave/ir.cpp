@@ -19,7 +19,7 @@ class IrBuilder final : public StatementSink {
   void comment(std::int64_t id, std::string_view text) override {
     result_.comments.emplace(id, Text(text));
   }
-  void subckt_opened(const Subckt&) override {}
+  void subckt_opened(const Subckt&, std::size_t) override {}
   void element(Element element, const Subckt& parent) override {
     Conn conn{element.id,
               std::string(element.name),

@@ -32,6 +32,7 @@ struct Inputs {
   const Map& component_map;
   const Map& kwargs;
   const ReaderTuning& tuning;
+  StatementObserver* observer;
 };
 
 // Lines as they come, noting where in the text the latest one starts. A line the pipeline
@@ -74,13 +75,40 @@ class LineComment {
   std::string_view text_;
 };
 
+// Tells the observer of each statement before the reader's own sink takes it.
+class ObservedSink final : public StatementSink {
+ public:
+  ObservedSink(StatementObserver& observer, StatementSink& sink)
+      : observer_(observer), sink_(sink) {}
+
+  void comment(std::int64_t id, std::string_view text) override { sink_.comment(id, text); }
+  void subckt_opened(const Subckt& subckt, std::size_t source_line) override {
+    observer_.subckt_opened(subckt, source_line);
+    sink_.subckt_opened(subckt, source_line);
+  }
+  void element(Element element, const Subckt& parent) override {
+    observer_.element(element);
+    sink_.element(std::move(element), parent);
+  }
+  void subckt_closed(Subckt subckt) override {
+    observer_.subckt_closed(subckt);
+    sink_.subckt_closed(std::move(subckt));
+  }
+
+ private:
+  StatementObserver& observer_;
+  StatementSink& sink_;
+};
+
 // Reads every statement into `sink`, keeping the reading warnings in `warnings`.
 void read_statements(const Inputs& in, StatementSink& sink, const std::size_t*& read_at,
                      std::vector<std::string>& warnings) {
   const WarningCapture capture(warnings);
   TrackedLines lines(in.content, iter_relevant_lines(in.content));
   read_at = &lines.read();
-  parse_statements(lines, sink, in.component_map, in.kwargs);
+  if (in.observer == nullptr) return parse_statements(lines, sink, in.component_map, in.kwargs);
+  ObservedSink observed(*in.observer, sink);
+  parse_statements(lines, observed, in.component_map, in.kwargs);
 }
 
 // ---- One thread: statements straight into the assembly.
@@ -93,7 +121,7 @@ class AssemblingSink final : public StatementSink {
   const std::size_t*& read_at() noexcept { return read_at_; }
 
   void comment(std::int64_t id, std::string_view text) override { comment_.set(id, text); }
-  void subckt_opened(const Subckt&) override {}
+  void subckt_opened(const Subckt&, std::size_t) override {}
   void element(Element element, const Subckt&) override {
     Map instance = make_instance(element.component, std::move(element.settings), settings_keymap_);
     assembly_.element(Child{element.name, element.component, element.nets, std::move(instance),
@@ -187,7 +215,7 @@ class ChunkWriter final : public StatementSink {
   const std::size_t*& read_at() noexcept { return read_at_; }
 
   void comment(std::int64_t id, std::string_view text) override { comment_.set(id, text); }
-  void subckt_opened(const Subckt&) override {}
+  void subckt_opened(const Subckt&, std::size_t) override {}
 
   void element(Element element, const Subckt&) override {
     Statement statement{.read_at = *read_at_, .source_line = element.source_line};
@@ -381,9 +409,9 @@ std::exception_ptr read_on_two_threads(const Inputs& in, NetlistAssembly& assemb
 
 RecursiveNetlist read_netlist(std::string_view content, const Map& settings_keymap,
                               const Map& component_map, const Map& kwargs,
-                              const ReaderTuning& tuning) {
+                              const ReaderTuning& tuning, StatementObserver* observer) {
   content = checked_text(content);
-  const Inputs in{content, settings_keymap, component_map, kwargs, tuning};
+  const Inputs in{content, settings_keymap, component_map, kwargs, tuning, observer};
   std::vector<std::string> warnings;
   NetlistAssembly assembly(settings_keymap, content.size(), tuning.size_tables_after);
   const std::exception_ptr failure = content.size() >= tuning.two_threads_from

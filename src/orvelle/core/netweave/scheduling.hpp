@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "orvelle/core/netweave/netlist_builder.hpp"
+#include "orvelle/core/netweave/statements.hpp"
 
 namespace orvelle::core::netweave::detail {
 
@@ -29,11 +30,23 @@ struct ReaderTuning {
   static std::size_t default_two_threads_from() noexcept;
 };
 
+/// Told of the statements of the reader's one reading as they are read, before the reader
+/// assembles them, on the thread that reads them; for callers that want more of the text
+/// than the netlist keeps (a checker wants lines and nets as written).
+class StatementObserver {
+ public:
+  virtual ~StatementObserver() = default;
+  virtual void subckt_opened(const Subckt& subckt, std::size_t source_line) = 0;
+  virtual void element(const Element& element) = 0;
+  virtual void subckt_closed(const Subckt& subckt) = 0;
+};
+
 /// The recursive netlist of a netlist text. Warnings reach the handler, and the kit is
 /// asked for ports, on the calling thread only. Throws ParseError for a fault of the text;
 /// any other error passes through as it was thrown.
 RecursiveNetlist read_netlist(std::string_view content, const Map& settings_keymap = {},
                               const Map& component_map = {}, const Map& kwargs = {},
-                              const ReaderTuning& tuning = {});
+                              const ReaderTuning& tuning = {},
+                              StatementObserver* observer = nullptr);
 
 }  // namespace orvelle::core::netweave::detail

@@ -81,7 +81,7 @@ class StatementParser {
                   get_parent_id(parents_),
                   {}};
     parents_.push_back(std::move(subckt));
-    sink_.subckt_opened(parents_.back());
+    sink_.subckt_opened(parents_.back(), line_);
     refresh_defaults();
   }
 

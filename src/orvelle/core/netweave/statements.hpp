@@ -35,7 +35,8 @@ class StatementSink {
   virtual ~StatementSink() = default;
   /// The comment split off line `id`, before that line's statement (if any).
   virtual void comment(std::int64_t id, std::string_view text) = 0;
-  virtual void subckt_opened(const Subckt& subckt) = 0;
+  /// A block opens on source line `source_line`.
+  virtual void subckt_opened(const Subckt& subckt, std::size_t source_line) = 0;
   /// An element line; `parent` is the innermost open block.
   virtual void element(Element element, const Subckt& parent) = 0;
   /// `subckt.children_ids` holds every element read since the previous ".ends".

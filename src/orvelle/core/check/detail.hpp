@@ -1,0 +1,159 @@
+#pragma once
+// The checker's parts. Not installed: tests include it to check each part on its own.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "orvelle/core/check/check.hpp"
+#include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/value.hpp"
+
+namespace orvelle::check::detail {
+
+// ---- What the reader tells about a dialect text (dialect_source.cpp) ----
+// The one place that knows the reader's internals: every check works on these records and
+// on the finished recursive netlist.
+
+/// One element line of a subcircuit, as written.
+struct SourceElement {
+  std::string_view name;
+  std::string_view component;
+  std::span<const std::string_view> nets;  // in the order written
+  std::size_t line = 0;
+};
+
+/// One subcircuit definition, with the elements the reader gives it.
+struct SourceSubcircuit {
+  std::string_view name;
+  std::span<const std::string_view> ports;  // the declared port nets
+  std::size_t line = 0;
+  std::span<const SourceElement> elements;
+};
+
+/// A dialect text read once: its subcircuits in the order the reader completes them (at
+/// ".ends"), and the recursive netlist exactly as netweave returns it for the same kit and
+/// named values. The views point into `texts`.
+struct DialectSource {
+  std::vector<SourceSubcircuit> subcircuits;
+  RecursiveNetlist netlist;
+  std::shared_ptr<const void> texts;
+};
+
+/// Reads a dialect text. Throws orvelle::ParseError (with its line) as netweave does; the
+/// reader's warnings reach the warning handler once each, as netweave gives them.
+DialectSource read_dialect(std::string_view text, const Map& kwargs);
+
+/// The ports the active kit gives `component`, in the reader's order; empty when the kit
+/// does not know it (or knows it without ports, which no instance can then use).
+std::shared_ptr<const std::vector<std::string>> kit_ports(std::string_view component);
+
+/// The port name that the reader gives the net at `position` of an instance of
+/// `component`, in the finished `netlist` (subcircuit ports renamed as there).
+std::string port_at(const RecursiveNetlist& netlist, std::string_view component,
+                    std::size_t position);
+
+// ---- Issues: findings before they are located (netlist_checks.cpp) ----
+
+/// A finding about a recursive netlist. `path` is the JSON pointer of the element at fault;
+/// `instance` the index of the instance at fault in its netlist's instances, if any, which
+/// the dialect locates by its source line.
+struct Issue {
+  std::string_view check;
+  Severity severity;
+  std::string subcircuit;
+  std::string path;
+  std::string message;
+  std::optional<std::size_t> instance;
+  std::string instance_port;  // the instance port at fault, when there is one
+};
+
+/// `text` in single quotes, for messages.
+std::string in_quotes(std::string_view text);
+
+/// The JSON pointer (RFC 6901) of the element reached by `keys` from the document's root.
+std::string json_pointer(std::initializer_list<std::string_view> keys);
+
+/// What a component is, for its instances' ports.
+struct ComponentPorts {
+  enum class Kind {
+    subcircuit,  // a netlist of the recursive netlist: its external ports
+    kit,         // a part of the active kit: its ports
+    portless,    // a subcircuit the file defines but the netlist leaves out (empty)
+    unknown,     // neither
+  };
+  Kind kind = Kind::unknown;
+  std::vector<std::string> ports;
+  /// The position of `port` in `ports`, or nothing.
+  std::optional<std::size_t> find(std::string_view port) const;
+  /// Makes find() fast for components with many ports; call once `ports` is complete.
+  void index();
+
+ private:
+  std::vector<std::pair<std::string_view, std::uint32_t>> sorted_;  // (port, position)
+};
+
+/// Resolves components once each: subcircuits of the netlist first (as a simulator resolves
+/// them), then names in `portless`, then the kit named `kit_name`.
+class Components {
+ public:
+  using KitLookup =
+      std::function<std::shared_ptr<const std::vector<std::string>>(std::string_view)>;
+  Components(const RecursiveNetlist& netlist, KitLookup kit, std::string kit_name,
+             std::vector<std::string_view> portless = {});
+  const ComponentPorts& resolve(std::string_view component);
+  const std::string& kit_name() const noexcept { return kit_name_; }
+
+ private:
+  ComponentPorts make(std::string_view component) const;
+
+  const RecursiveNetlist& netlist_;
+  KitLookup kit_;
+  std::string kit_name_;
+  std::vector<std::string_view> portless_;
+  std::unordered_map<std::string, ComponentPorts, StringHash, std::equal_to<>> resolved_;
+  const ComponentPorts* last_ = nullptr;
+  std::string_view last_name_;
+};
+
+/// The checks that need no source text, on every netlist of `netlist`: instance ports
+/// connected and exposed, connected or exposed twice, naming a missing instance or a port
+/// the component lacks, or dangling; components nobody defines. Without `with_paths`, the
+/// issues' paths are left empty (for findings located otherwise).
+std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components,
+                                      bool with_paths = true);
+
+/// Netlists that no instance uses (other than the top, the first) and netlists with no
+/// instances.
+std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist);
+
+// ---- Dialect (dialect_checks.cpp) ----
+
+/// Every check of a dialect text read by read_dialect, located by source line, in line order.
+std::vector<Finding> check_dialect_source(const DialectSource& source, const std::string& file);
+
+/// For each name, the first other name one edit away (a character added, dropped or
+/// changed, or two neighbours swapped), as its index; nothing when there is none.
+std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::string_view> names);
+
+/// True when `a` and `b` differ by at most one edit (see nearest_names).
+bool one_edit_apart(std::string_view a, std::string_view b) noexcept;
+
+// ---- Schema (schema.cpp) ----
+
+/// The places where `document` breaks the recursive netlist's schema, with a message each;
+/// empty when it conforms.
+struct SchemaViolation {
+  std::string path;
+  std::string message;
+};
+std::vector<SchemaViolation> schema_violations(const Value& document);
+
+}  // namespace orvelle::check::detail
