@@ -9,6 +9,7 @@ packages=(
   libtomlplusplus-dev libcli11-dev libboost1.81-dev libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libvalijson-dev libgraphviz-dev python3-jsonschema
+  pybind11-dev python3-dev python3-pytest python3-setuptools python3-wheel python3-venv
 )
 if [[ "${ORVELLE_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev libfuzzer-14-dev)
