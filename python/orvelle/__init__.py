@@ -6,6 +6,8 @@
 
 from __future__ import annotations
 
+from dataclasses import dataclass
+
 
 class ParseError(ValueError):
     """A netlist the reader cannot read.
@@ -27,6 +29,32 @@ class ParseWarning(UserWarning):
     """A recoverable oddity of a netlist; reading went on."""
 
 
-from ._orvelle import __version__  # noqa: E402  (the module looks the classes above up)
+@dataclass(frozen=True)
+class Pdk:
+    """A process design kit as the reader sees it: the port names of its simulation models
+    and layout cells, in the order the parts store them."""
 
-__all__ = ["ParseError", "ParseWarning", "__version__"]
+    name: str
+    models: dict[str, list[str]]
+    cells: dict[str, list[str]]
+
+
+# The compiled module looks the classes above up while it loads.
+from ._orvelle import (  # noqa: E402
+    __version__,
+    activate_pdk,
+    get_active_pdk,
+    netweave,
+    register_pdk,
+)
+
+__all__ = [
+    "ParseError",
+    "ParseWarning",
+    "Pdk",
+    "__version__",
+    "activate_pdk",
+    "get_active_pdk",
+    "netweave",
+    "register_pdk",
+]

@@ -101,45 +101,48 @@ Pdk generic_pdk() {
 
 namespace {
 
-[[noreturn]] void bad_kit(const std::filesystem::path& path, const std::string& key,
+[[noreturn]] void bad_kit(std::string_view origin, const std::string& key,
                           const std::string& problem) {
-  throw std::invalid_argument("kit file '" + path.string() +
-                              "': " + (key.empty() ? "" : "key '" + key + "' ") + problem);
+  throw std::invalid_argument(std::string(origin) + ": " +
+                              (key.empty() ? "" : "key '" + key + "' ") + problem);
 }
 
-std::vector<std::string> read_ports(const Value& entry, const std::filesystem::path& path,
+std::string file_origin(const std::filesystem::path& path) {
+  return "kit file '" + path.string() + "'";
+}
+
+std::vector<std::string> read_ports(const Value& entry, std::string_view origin,
                                     const std::string& key) {
-  if (!entry.is_map()) bad_kit(path, key, "must be a mapping with 'ports'");
+  if (!entry.is_map()) bad_kit(origin, key, "must be a mapping with 'ports'");
   for (const auto& [field, value] : entry.as_map()) {
-    if (field != "ports") bad_kit(path, key + "." + field.str(), "is not known");
+    if (field != "ports") bad_kit(origin, key + "." + field.str(), "is not known");
   }
   const auto it = entry.as_map().find("ports");
-  if (it == entry.as_map().end()) bad_kit(path, key + ".ports", "is missing");
-  if (!it->second.is_list()) bad_kit(path, key + ".ports", "must be a list of port names");
+  if (it == entry.as_map().end()) bad_kit(origin, key + ".ports", "is missing");
+  if (!it->second.is_list()) bad_kit(origin, key + ".ports", "must be a list of port names");
   std::vector<std::string> ports;
   for (const auto& port : it->second.as_list()) {
     if (!port.is_string() || port.as_string().empty())
-      bad_kit(path, key + ".ports", "must be a list of port names");
+      bad_kit(origin, key + ".ports", "must be a list of port names");
     ports.emplace_back(port.as_string());
   }
   return ports;
 }
 
 template <class Add>
-void read_section(const Map& top, std::string_view section, const std::filesystem::path& path,
-                  Add add) {
+void read_section(const Map& top, std::string_view section, std::string_view origin, Add add) {
   const auto it = top.find(section);
   if (it == top.end() || it->second.is_null()) return;
   const std::string key(section);
-  if (!it->second.is_map()) bad_kit(path, key, "must be a mapping");
+  if (!it->second.is_map()) bad_kit(origin, key, "must be a mapping");
   for (const auto& [name, entry] : it->second.as_map()) {
-    add(name.str(), read_ports(entry, path, key + "." + name.str()));
+    add(name.str(), read_ports(entry, origin, key + "." + name.str()));
   }
 }
 
 std::string read_text(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::invalid_argument("kit file '" + path.string() + "': cannot be read");
+  if (!in) bad_kit(file_origin(path), "", "cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -153,23 +156,29 @@ Pdk load_pdk_file(const std::filesystem::path& path) {
     doc = from_yaml(read_text(path));
   } catch (const std::invalid_argument& e) {
     if (std::string_view(e.what()).starts_with("kit file")) throw;
-    bad_kit(path, "", std::string("is not valid YAML: ") + e.what());
+    bad_kit(file_origin(path), "", std::string("is not valid YAML: ") + e.what());
   }
-  if (!doc.is_map()) bad_kit(path, "", "must be a mapping with 'name', 'models' and 'cells'");
-  const Map& top = doc.as_map();
+  return read_pdk(doc, file_origin(path));
+}
+
+Pdk read_pdk(const Value& document, std::string_view origin) {
+  if (!document.is_map())
+    bad_kit(origin, "", "must be a mapping with 'name', 'models' and 'cells'");
+  const Map& top = document.as_map();
   for (const auto& [key, value] : top) {
-    if (key != "name" && key != "models" && key != "cells") bad_kit(path, key.str(), "is not known");
+    if (key != "name" && key != "models" && key != "cells")
+      bad_kit(origin, key.str(), "is not known");
   }
   const auto name = top.find("name");
-  if (name == top.end()) bad_kit(path, "name", "is missing");
+  if (name == top.end()) bad_kit(origin, "name", "is missing");
   if (!name->second.is_string() || name->second.as_string().empty())
-    bad_kit(path, "name", "must be a non-empty text");
+    bad_kit(origin, "name", "must be a non-empty text");
   Pdk kit;
   kit.name = name->second.as_string();
-  read_section(top, "models", path, [&](const std::string& n, std::vector<std::string> ports) {
+  read_section(top, "models", origin, [&](const std::string& n, std::vector<std::string> ports) {
     kit.models[n] = sax::Model{std::move(ports)};
   });
-  read_section(top, "cells", path, [&](const std::string& n, std::vector<std::string> ports) {
+  read_section(top, "cells", origin, [&](const std::string& n, std::vector<std::string> ports) {
     kit.cells[n] = cell_with_ports(std::move(ports));
   });
   return kit;

@@ -60,4 +60,11 @@ Pdk generic_pdk();
 /// Throws std::invalid_argument naming the file and the key at fault.
 Pdk load_pdk_file(const std::filesystem::path& path);
 
+/// Reads a kit from a document of the kit file's shape, already parsed, with the kit file's
+/// checks. `origin` begins each message, which then names the key at fault:
+/// "<origin>: key 'models.m.ports' must be a list of port names".
+///
+///   orvelle::pdk::register_pdk(orvelle::pdk::read_pdk(orvelle::from_json(text), "kit text"));
+Pdk read_pdk(const Value& document, std::string_view origin);
+
 }  // namespace orvelle::pdk
