@@ -11,6 +11,7 @@ import orvelle
 from conftest import generated_netlist, run_python
 
 UNSUPPORTED = ".subckt top a b\nX1 a b straight\n\n.foo bar\n.ends\n"
+BAD_BYTE = b".subckt top a b\nX1 a b straight\n\xff\n.ends\n"
 UNPARSABLE = ".subckt top a b\nX1 a b straight length='1/0'\nX2 a b straight width='w/0'\n.ends\n"
 
 
@@ -39,9 +40,9 @@ def test_parse_error_of_a_large_netlist_points_at_its_line():
 @pytest.mark.parametrize(
     "source",
     [
-        lambda: io.BytesIO(b".subckt top a b\nX1 a b straight\n\xff\n.ends\n"),
+        lambda: io.BytesIO(BAD_BYTE),
         # Text decoded with errors="surrogateescape" holds the bad byte as a lone surrogate.
-        lambda: io.StringIO(b".subckt top a b\nX1 a b straight\n\xff\n.ends\n".decode(errors="surrogateescape")),
+        lambda: io.StringIO(BAD_BYTE.decode(errors="surrogateescape")),
     ],
 )
 def test_invalid_utf8_is_a_parse_error_on_its_line(source):
@@ -72,7 +73,10 @@ def test_warnings_go_through_the_warnings_module_in_order():
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         nets = orvelle.netweave(io.StringIO(UNPARSABLE))
-    assert [m.split(".")[0] for m in messages(caught)] == ["Could not parse '1/0'", "Could not parse 'w/0'"]
+    assert [m.split(".")[0] for m in messages(caught)] == [
+        "Could not parse '1/0'",
+        "Could not parse 'w/0'",
+    ]
     assert caught[0].filename == __file__  # shown at the caller's line
     assert nets["top"]["instances"]["X1"]["settings"] == {"length": None}
     with warnings.catch_warnings(record=True) as caught:

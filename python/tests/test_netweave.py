@@ -98,9 +98,10 @@ NAMED_VALUES = {
 
 
 def test_named_values_of_every_kind_reach_the_settings_unchanged():
-    settings = " ".join(f"{name}='{name}'" for name in NAMED_VALUES)
-    text = f".subckt top a b\nX1 a b straight {settings}\n.ends\n"
-    settings = orvelle.netweave(io.StringIO(text), **NAMED_VALUES)["top"]["instances"]["X1"]["settings"]
+    referring = " ".join(f"{name}='{name}'" for name in NAMED_VALUES)
+    text = f".subckt top a b\nX1 a b straight {referring}\n.ends\n"
+    nets = orvelle.netweave(io.StringIO(text), **NAMED_VALUES)
+    settings = nets["top"]["instances"]["X1"]["settings"]
     for name, value in NAMED_VALUES.items():
         assert same(settings[name], value), name
 
@@ -116,7 +117,10 @@ def test_a_named_value_that_is_not_finite_comes_back_as_the_json_writer_writes_i
     [
         (lambda: orvelle.netweave(io.StringIO(""), bad={1, 2}), "bad is a set"),
         (lambda: orvelle.netweave(io.StringIO(""), bad=(1, 2)), "bad is a tuple"),
-        (lambda: orvelle.netweave(io.StringIO(""), bad={"a": [0, b"x"]}), "bad['a'][1] is a bytes"),
+        (
+            lambda: orvelle.netweave(io.StringIO(""), bad={"a": [0, b"x"]}),
+            "bad['a'][1] is a bytes",
+        ),
         (lambda: orvelle.netweave(io.StringIO(""), bad={1: 2}), "bad has the key 1"),
         (lambda: orvelle.netweave(io.StringIO(""), [("a", "b")]), "settings_keymap must be a dict"),
         (lambda: orvelle.netweave(io.StringIO(""), None, "a=b"), "component_map must be a dict"),

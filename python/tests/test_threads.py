@@ -13,7 +13,10 @@ from conftest import generated_netlist, run_python, same
 # Each past the size from which the reader uses a second thread of its own.
 NETLISTS = [generated_netlist(5000 + 700 * k, seed=10 + k, warn=f"{k}/0") for k in range(4)]
 # One kit name, registered again and again with other port names for the couplers.
-KITS = [{"name": "churned", "models": {"coupler": {"ports": [f"{p}{i}" for i in range(4)]}}} for p in "ab"]
+KITS = [
+    {"name": "churned", "models": {"coupler": {"ports": [f"{p}{i}" for i in range(4)]}}}
+    for p in "ab"
+]
 
 
 def read_all_at_once(keep_registering):
@@ -51,7 +54,9 @@ def test_four_threads_read_as_one_after_another_with_their_own_warnings():
         for k, got in enumerate(results):
             assert any(same(got, with_kit[k]) for with_kit in expected), k
         assert len(one_by_one) == 2 * len(at_once) == 2 * len(NETLISTS)
-        assert sorted(str(w.message) for w in at_once) == sorted(str(w.message) for w in one_by_one[: len(NETLISTS)])
+        assert sorted(str(w.message) for w in at_once) == sorted(
+            str(w.message) for w in one_by_one[: len(NETLISTS)]
+        )
 
 
 def test_the_gil_is_free_while_a_file_is_read(tmp_path):
@@ -62,7 +67,8 @@ def test_the_gil_is_free_while_a_file_is_read(tmp_path):
     code = (
         "import sys, threading, orvelle\n"
         "result = {}\n"
-        "reader = threading.Thread(target=lambda: result.update(nets=orvelle.netweave(sys.argv[1])))\n"
+        "read = lambda: result.update(nets=orvelle.netweave(sys.argv[1]))\n"
+        "reader = threading.Thread(target=read)\n"
         "reader.start()\n"
         "with open(sys.argv[1], 'w') as pipe:\n"
         "    pipe.write(sys.argv[2])\n"

@@ -92,5 +92,20 @@ TEST_F(KitFile, MalformedFilesNameTheFileAndKey) {
   EXPECT_THROW(load_pdk_file("/nonexistent/kit.yaml"), std::invalid_argument);
 }
 
+TEST(KitDocument, IsReadWithTheKitFileChecksAndNamedByItsOrigin) {
+  const Value document =
+      Map{{"name", "k"}, {"cells", Map{{"pad", Map{{"ports", List{"e2", "e1"}}}}}}};
+  const auto kit = read_pdk(document, "kit mapping");
+  EXPECT_EQ(kit.name, "k");
+  EXPECT_TRUE(kit.models.empty());
+  EXPECT_EQ(cell_ports(kit, "pad"), (std::vector<std::string>{"e2", "e1"}));
+  try {
+    read_pdk(Map{{"name", "k"}, {"models", Map{{"m", Map{{"ports", List{1}}}}}}}, "kit mapping");
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "kit mapping: key 'models.m.ports' must be a list of port names");
+  }
+}
+
 }  // namespace
 }  // namespace orvelle::pdk
