@@ -1,6 +1,8 @@
 # The README's front-door commands. Each installs what is missing, then builds.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Debian's interpreter, the one the Python package is built for, whatever comes first on PATH.
+PYTHON ?= /usr/bin/python3
 
 .PHONY: deps build demo test test-sanitize bench fuzz
 
@@ -13,6 +15,7 @@ build: deps
 
 demo: build
 	$(BUILD)/orvelle netweave examples/mzi.sp
+	@PYTHONPATH=$(BUILD)/python $(PYTHON) -c "import orvelle; nets = orvelle.netweave('examples/mzi.sp'); print('From Python:', {name: len(net['instances']) for name, net in nets.items()}, 'instances')"
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -36,10 +36,11 @@ def same(a, b) -> bool:
     return json.dumps(a) == json.dumps(b)
 
 
-def run_python(code: str, *args: str, flags=(), timeout: float = 120, env=None):
+def run_python(code: str, *args: str, flags=(), timeout: float = 120, env=None, cwd=None):
     """Runs `code` in a fresh interpreter (with `flags`) that finds the package under test."""
     return subprocess.run(
         [sys.executable, *flags, "-c", code, *args],
+        cwd=cwd,
         capture_output=True,
         text=True,
         timeout=timeout,
