@@ -1,8 +1,11 @@
 #include "to_python.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace orvelle::python {
 
@@ -83,6 +86,92 @@ class TextCache {
   std::array<Slot, kSlots> slots_{};
 };
 
+// One float object for each value that recurs, as the rotations and widths of a netlist do;
+// a slot holds the last value that fell on it.
+class FloatCache {
+ public:
+  FloatCache() = default;
+  FloatCache(const FloatCache&) = delete;
+  FloatCache& operator=(const FloatCache&) = delete;
+  ~FloatCache() {
+    for (const Slot& slot : slots_) Py_XDECREF(slot.number);
+  }
+
+  PyObject* get(double number) {
+    const auto bits = std::bit_cast<std::uint64_t>(number);
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kSlotBits)];
+    if (slot.number != nullptr && slot.bits == bits) return Py_NewRef(slot.number);
+    PyObject* made = PyFloat_FromDouble(number);
+    if (made == nullptr) return nullptr;
+    Py_XSETREF(slot.number, Py_NewRef(made));
+    slot.bits = bits;
+    return made;
+  }
+
+ private:
+  static constexpr int kSlotBits = 10;
+  struct Slot {
+    std::uint64_t bits;
+    PyObject* number;
+  };
+  std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
+};
+
+// The keys of the first large mapping among siblings, kept for the large mappings after it
+// that repeat them in the same order, as a netlist's placements repeat its instance names:
+// they then share the str objects, made and hashed once.
+class SiblingKeys {
+ public:
+  enum class Role { keeps, repeats, neither };
+
+  SiblingKeys() = default;
+  SiblingKeys(const SiblingKeys&) = delete;
+  SiblingKeys& operator=(const SiblingKeys&) = delete;
+  ~SiblingKeys() {
+    for (PyObject* key : keys_) Py_DECREF(key);
+  }
+
+  // What a large mapping whose first key is `first_key` does with the kept keys. A mapping
+  // repeats them when its first key is among the first few kept.
+  Role start(std::string_view first_key) noexcept {
+    next_ = 0;
+    if (keys_.empty()) return Role::keeps;
+    const bool repeats = position_of(first_key) < keys_.size();
+    return repeats ? Role::repeats : Role::neither;
+  }
+
+  void keep(PyObject* key) { keys_.push_back(Py_NewRef(key)); }
+
+  // A new reference to the kept str equal to `text`, looked for a few places past the last
+  // one found (a repeating mapping may skip some), or nullptr.
+  PyObject* find(std::string_view text) noexcept {
+    const std::size_t at = position_of(text);
+    if (at == keys_.size()) return nullptr;
+    next_ = at + 1;
+    return Py_NewRef(keys_[at]);
+  }
+
+ private:
+  static constexpr std::size_t kLookAhead = 8;
+
+  std::size_t position_of(std::string_view text) const noexcept {
+    const std::size_t end = std::min(keys_.size(), next_ + kLookAhead);
+    for (std::size_t i = next_; i < end; ++i) {
+      if (holds(keys_[i], text)) return i;
+    }
+    return keys_.size();
+  }
+
+  static bool holds(PyObject* str, std::string_view text) noexcept {
+    return PyUnicode_IS_COMPACT_ASCII(str) &&
+           static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)) == text.size() &&
+           std::memcmp(PyUnicode_DATA(str), text.data(), text.size()) == 0;
+  }
+
+  std::vector<PyObject*> keys_;
+  std::size_t next_ = 0;
+};
+
 // A netlist's mappings are either small (an instance, its settings, a placement) or large
 // (instances, connections, placements, keyed by unique names). Only the small ones' texts
 // repeat across the netlist.
@@ -90,7 +179,7 @@ constexpr std::size_t kSmallMapping = 16;
 
 class TreeBuilder {
  public:
-  PyObject* convert(Value& value, bool repeated_texts) {
+  PyObject* convert(Value& value, bool repeated_texts, SiblingKeys& siblings) {
     switch (value.kind()) {
       case Value::Kind::null:
         return Py_NewRef(Py_None);
@@ -105,22 +194,29 @@ class TreeBuilder {
       case Value::Kind::list:
         return convert_list(value.as_list());
       case Value::Kind::map:
-        return convert_map(value.as_map());
+        return value.as_map().size() <= kSmallMapping ? convert_small_map(value.as_map())
+                                                      : convert_large_map(value.as_map(), siblings);
     }
     return Py_NewRef(Py_None);
   }
 
  private:
+  struct Entry {
+    PyObject* key;
+    PyObject* value;
+  };
+
   // As the JSON writer, which has no word for them, writes them.
-  static PyObject* convert_float(double number) {
-    return std::isfinite(number) ? PyFloat_FromDouble(number) : Py_NewRef(Py_None);
+  PyObject* convert_float(double number) {
+    return std::isfinite(number) ? floats_.get(number) : Py_NewRef(Py_None);
   }
 
   PyObject* convert_list(List& list) {
     PyObject* result = PyList_New(static_cast<Py_ssize_t>(list.size()));
     if (result == nullptr) return nullptr;
+    SiblingKeys items;
     for (std::size_t i = 0; i < list.size(); ++i) {
-      PyObject* item = convert(list[i], true);
+      PyObject* item = convert(list[i], true, items);
       list[i] = Value();
       if (item == nullptr) {
         Py_DECREF(result);
@@ -131,13 +227,13 @@ class TreeBuilder {
     return result;
   }
 
-  PyObject* convert_map(Map& map) {
-    const bool small = map.size() <= kSmallMapping;
+  PyObject* convert_small_map(Map& map) {
     PyObject* result = PyDict_New();
     if (result == nullptr) return nullptr;
+    SiblingKeys children;
     for (auto& [key, value] : map) {
-      PyObject* py_key = small ? texts_.get(key) : new_str(key);
-      PyObject* py_value = py_key != nullptr ? convert(value, small) : nullptr;
+      PyObject* py_key = texts_.get(key);
+      PyObject* py_value = py_key != nullptr ? convert(value, true, children) : nullptr;
       value = Value();
       const bool stored = py_value != nullptr && PyDict_SetItem(result, py_key, py_value) == 0;
       Py_XDECREF(py_key);
@@ -150,7 +246,49 @@ class TreeBuilder {
     return result;
   }
 
+  // In two passes: every key and value is made first, then they go into a dict sized at once
+  // in a tight loop that fetches each key a little ahead. Each insertion into a table of
+  // megabytes waits on memory; in a tight loop the waits overlap.
+  PyObject* convert_large_map(Map& map, SiblingKeys& siblings) {
+    std::vector<Entry> entries;
+    entries.reserve(map.size());
+    PyObject* result = convert_entries(map, siblings, entries)
+                           ? _PyDict_NewPresized(static_cast<Py_ssize_t>(map.size()))
+                           : nullptr;
+    constexpr std::size_t kFetchAhead = 16;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i + kFetchAhead < entries.size()) __builtin_prefetch(entries[i + kFetchAhead].key);
+      if (result != nullptr && PyDict_SetItem(result, entries[i].key, entries[i].value) != 0) {
+        Py_CLEAR(result);
+      }
+      Py_DECREF(entries[i].key);
+      Py_DECREF(entries[i].value);
+    }
+    return result;
+  }
+
+  // False, with a Python error set, when an entry cannot be made.
+  bool convert_entries(Map& map, SiblingKeys& siblings, std::vector<Entry>& entries) {
+    const SiblingKeys::Role role = siblings.start(map.begin()->first);
+    SiblingKeys children;
+    for (auto& [key, value] : map) {
+      PyObject* py_key = role == SiblingKeys::Role::repeats ? siblings.find(key) : nullptr;
+      if (py_key == nullptr) py_key = new_str(key);
+      if (py_key == nullptr) return false;
+      if (role == SiblingKeys::Role::keeps) siblings.keep(py_key);
+      PyObject* py_value = convert(value, false, children);
+      value = Value();
+      if (py_value == nullptr) {
+        Py_DECREF(py_key);
+        return false;
+      }
+      entries.push_back({py_key, py_value});
+    }
+    return true;
+  }
+
   TextCache texts_;
+  FloatCache floats_;
 };
 
 // The cyclic collector would walk the growing tree again and again while it is built; the
@@ -175,7 +313,8 @@ class CollectorPause {
 PyObject* to_python(Value&& value) {
   detail::CollectorPause pause;
   detail::TreeBuilder builder;
-  PyObject* result = builder.convert(value, false);
+  detail::SiblingKeys top;
+  PyObject* result = builder.convert(value, false, top);
   value = Value();
   return result;
 }

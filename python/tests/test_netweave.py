@@ -94,6 +94,11 @@ NAMED_VALUES = {
     "nothing": None,
     "a_list": [1, 2.0, "x", [False, None]],
     "a_dict": {"b": {"c": [1, {"d": "e"}]}, "a": 1},
+    # Large mappings, and large mappings that repeat the keys of one before them.
+    "a_big_dict": {f"k{i}": i * 0.5 for i in range(40, 0, -1)},
+    "big_siblings": [
+        {f"é{i}" if i % 7 == 3 else f"n{i}": [i] for i in range(k, 30)} for k in range(4)
+    ],
 }
 
 
