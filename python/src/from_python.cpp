@@ -33,7 +33,7 @@ std::string type_name(py::handle object) {
 class RecursionGuard {
  public:
   RecursionGuard() {
-    if (Py_EnterRecursiveCall(" while converting an argument of netweave") != 0)
+    if (Py_EnterRecursiveCall(" while converting a Python value") != 0)
       throw py::error_already_set();
   }
   ~RecursionGuard() { Py_LeaveRecursiveCall(); }
@@ -81,7 +81,7 @@ Map convert_dict(py::handle object, const Place& place) {
   while (PyDict_Next(object.ptr(), &position, &key, &value)) {
     if (!PyUnicode_Check(key)) {
       throw py::type_error(place.str() + " has the key " + py::repr(key).cast<std::string>() +
-                           ", a " + type_name(key) + "; keys must be str");
+                           " of type " + type_name(key) + "; keys must be str");
     }
     Value converted_key = convert_str(key);
     map.insert_or_assign(converted_key.as_text(), convert(value, Place{&place, {}, key}));
@@ -98,7 +98,7 @@ Value convert(py::handle object, const Place& place) {
   if (PyUnicode_Check(raw)) return convert_str(object);
   if (PyList_Check(raw)) return convert_list(object, place);
   if (PyDict_Check(raw)) return convert_dict(object, place);
-  throw py::type_error(place.str() + " is a " + type_name(object) +
+  throw py::type_error(place.str() + " is of type " + type_name(object) +
                        "; values may be int, float, str, bool, None, list or dict");
 }
 

@@ -81,10 +81,9 @@ pdk::Pdk read_kit(py::handle path_or_mapping) {
   }
   const py::object fspath = fspath_of(path_or_mapping);
   if (fspath.is_none()) {
-    throw py::type_error(
-        "register_pdk(): path_or_mapping must be a str, an os.PathLike or a "
-        "dict, not " +
-        std::string(Py_TYPE(path_or_mapping.ptr())->tp_name));
+    throw py::type_error(std::string("register_pdk(): path_or_mapping must be a str, an "
+                                     "os.PathLike or a dict, not ") +
+                         Py_TYPE(path_or_mapping.ptr())->tp_name);
   }
   const std::filesystem::path path = to_path(fspath);
   py::gil_scoped_release unlocked;

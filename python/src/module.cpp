@@ -11,6 +11,7 @@
 #include <streambuf>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "from_python.hpp"
@@ -93,7 +94,7 @@ std::string_view text_of(py::object& content) {
             static_cast<std::size_t>(PyBytes_GET_SIZE(content.ptr()))};
   }
   if (!PyUnicode_Check(content.ptr())) {
-    throw py::type_error(std::string("netweave(): path_or_buf.read() gave a ") +
+    throw py::type_error(std::string("netweave(): path_or_buf.read() gave ") +
                          Py_TYPE(content.ptr())->tp_name + ", not str or bytes");
   }
   Py_ssize_t size = 0;

@@ -120,11 +120,11 @@ def test_a_named_value_that_is_not_finite_comes_back_as_the_json_writer_writes_i
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: orvelle.netweave(io.StringIO(""), bad={1, 2}), "bad is a set"),
-        (lambda: orvelle.netweave(io.StringIO(""), bad=(1, 2)), "bad is a tuple"),
+        (lambda: orvelle.netweave(io.StringIO(""), bad={1, 2}), "bad is of type set"),
+        (lambda: orvelle.netweave(io.StringIO(""), bad=(1, 2)), "bad is of type tuple"),
         (
             lambda: orvelle.netweave(io.StringIO(""), bad={"a": [0, b"x"]}),
-            "bad['a'][1] is a bytes",
+            "bad['a'][1] is of type bytes",
         ),
         (lambda: orvelle.netweave(io.StringIO(""), bad={1: 2}), "bad has the key 1"),
         (lambda: orvelle.netweave(io.StringIO(""), [("a", "b")]), "settings_keymap must be a dict"),
@@ -145,7 +145,7 @@ def test_other_argument_troubles_keep_their_python_kind():
         def read(self):
             return 42
 
-    with pytest.raises(TypeError, match="read\\(\\) gave a int"):
+    with pytest.raises(TypeError, match="read\\(\\) gave int"):
         orvelle.netweave(Reads())
     with pytest.raises(OverflowError, match="big is an integer past 64 bits"):
         orvelle.netweave(io.StringIO(""), big=2**64)
