@@ -114,6 +114,7 @@ void add_kit_functions(py::module_& module, py::handle pdk_type) {
   detail::pdk_type = py::reinterpret_borrow<py::object>(pdk_type).release().ptr();
   module.def(
       "get_active_pdk", [] { return detail::to_python(detail::active_kit()); },
+      "get_active_pdk()\n--\n\n"
       "The active kit: its name and the port names of its models and cells, as stored.\n"
       "Until a kit is activated, ORVELLE_PDK (else 'generic') is.\n\n"
       "    orvelle.get_active_pdk().models['mmi1x2']  # ['o1', 'o3', 'o2']");
@@ -123,10 +124,12 @@ void add_kit_functions(py::module_& module, py::handle pdk_type) {
         return detail::to_python(detail::store(detail::read_kit(path_or_mapping)));
       },
       py::arg("path_or_mapping"),
+      "register_pdk(path_or_mapping)\n--\n\n"
       "Registers a kit from a kit file or a dict of its shape, replacing a kit of the same\n"
       "name, and returns it. A malformed kit is a ValueError naming the key at fault.\n\n"
       "    orvelle.activate_pdk(orvelle.register_pdk('examples/acme.yaml').name)");
   module.def("activate_pdk", &detail::activate, py::arg("name"),
+             "activate_pdk(name)\n--\n\n"
              "Makes the registered kit `name` the one netweave uses; ValueError if unknown.\n\n"
              "    orvelle.activate_pdk('generic')");
 }

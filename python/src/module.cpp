@@ -215,8 +215,11 @@ py::object netweave_in_python(py::handle path_or_buf, py::handle settings_keymap
   return py::reinterpret_steal<py::object>(nets);
 }
 
+// A first line "name(parameters)" and a line "--" give the function a signature that inspect
+// reads.
 constexpr const char* netweave_doc =
-    R"(netweave(path_or_buf, settings_keymap=None, component_map=None, **kwargs) -> dict
+    R"(netweave(path_or_buf, settings_keymap=None, component_map=None, **kwargs)
+--
 
 Reads a SPICE-dialect netlist into a recursive netlist: {subcircuit: {instances,
 connections, ports, settings, placements}}, last-defined subcircuit first, as plain Python
@@ -243,6 +246,8 @@ PYBIND11_MODULE(_orvelle, module) {
   detail::parse_warning_type = py::object(package.attr("ParseWarning")).release().ptr();
   detail::install_warning_handler();
 
+  py::options options;
+  options.disable_function_signatures();  // the docstrings give theirs
   module.doc() = "Orvelle's netlist reader (the compiled part of the orvelle package).";
   module.attr("__version__") = std::string(orvelle::version);
   module.def("netweave", &detail::netweave_in_python, py::arg("path_or_buf"),
