@@ -35,20 +35,8 @@ void bytes(benchmark::State& state, const Sample& s) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.text.size()));
 }
 
-// The reading the check is measured against: file to recursive netlist.
-void BM_Read(benchmark::State& state) {
-  const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
-  for (auto _ : state) {
-    auto nets = orvelle::netweave(s.path);
-    benchmark::DoNotOptimize(nets);
-    state.PauseTiming();
-    nets = {};
-    state.ResumeTiming();
-  }
-  bytes(state, s);
-}
-
-// The same with the netlist freed, as the checker frees what it read before it returns.
+// The reading the check is measured against: file to recursive netlist, freed, as the
+// checker frees what it read before it returns.
 void BM_ReadAndFree(benchmark::State& state) {
   const Sample& s = sample(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -104,7 +92,6 @@ void sizes(benchmark::internal::Benchmark* b) {
   b->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK(BM_Read)->Apply(sizes);
 BENCHMARK(BM_ReadAndFree)->Apply(sizes);
 BENCHMARK(BM_Check)->Apply(sizes);
 BENCHMARK(BM_CheckReading)->Apply(sizes);
