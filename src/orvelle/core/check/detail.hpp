@@ -40,7 +40,8 @@ struct SourceSubcircuit {
 
 /// A dialect text read once: its subcircuits in the order the reader completes them (at
 /// ".ends"), and the recursive netlist exactly as netweave returns it for the same kit and
-/// named values. The views point into `texts`.
+/// named values. The views point into the text read, which must outlive them, or into
+/// `texts` for the names of lines the reader rewrote.
 struct DialectSource {
   std::vector<SourceSubcircuit> subcircuits;
   RecursiveNetlist netlist;

@@ -52,22 +52,21 @@ struct Storage {
 // element read since the previous ".ends", so they are always the latest run of elements.
 class RecordObserver final : public nw::StatementObserver {
  public:
-  explicit RecordObserver(Storage& storage) : storage_(storage) {}
+  RecordObserver(Storage& storage, std::string_view text) : storage_(storage), text_(text) {}
 
   void subckt_opened(const Subckt& subckt, std::size_t source_line) override {
     opened_on_.insert_or_assign(subckt.id, source_line);
   }
 
   void element(const nw::Element& element) override {
-    elements_.push_back(Pending{storage_.texts.keep(element.name),
-                                storage_.texts.keep(element.component), keep_names(element.nets),
-                                static_cast<std::uint32_t>(element.nets.size()),
-                                element.source_line});
+    elements_.push_back(
+        Pending{kept(element.name), kept(element.component), keep_names(element.nets),
+                static_cast<std::uint32_t>(element.nets.size()), element.source_line});
   }
 
   void subckt_closed(const Subckt& subckt) override {
     std::vector<std::string_view> ports(subckt.ports.begin(), subckt.ports.end());
-    subckts_.push_back(PendingSubckt{storage_.texts.keep(subckt.component), keep_names(ports),
+    subckts_.push_back(PendingSubckt{kept(subckt.component), keep_names(ports),
                                      static_cast<std::uint32_t>(ports.size()),
                                      opened_on_.at(subckt.id), assigned_, elements_.size()});
     assigned_ = elements_.size();
@@ -113,11 +112,23 @@ class RecordObserver final : public nw::StatementObserver {
   template <class Names>
   std::size_t keep_names(const Names& names) {
     const std::size_t first = storage_.names.size();
-    for (const std::string_view name : names) storage_.names.push_back(storage_.texts.keep(name));
+    for (const std::string_view name : names) storage_.names.push_back(kept(name));
     return first;
   }
 
+  // Most names are views of the text itself, which outlives the records: only those of
+  // lines the reader had to rewrite (joined, respaced) are copied.
+  std::string_view kept(std::string_view name) {
+    const std::less_equal<const char*> not_after;
+    if (not_after(text_.data(), name.data()) &&
+        not_after(name.data() + name.size(), text_.data() + text_.size())) {
+      return name;
+    }
+    return storage_.texts.keep(name);
+  }
+
   Storage& storage_;
+  std::string_view text_;
   std::unordered_map<std::int64_t, std::size_t> opened_on_;  // block id -> its source line
   std::vector<Pending> elements_;
   std::vector<PendingSubckt> subckts_;
@@ -129,7 +140,7 @@ class RecordObserver final : public nw::StatementObserver {
 DialectSource read_dialect(std::string_view text, const Map& kwargs) {
   DialectSource source;
   auto storage = std::make_shared<Storage>();
-  RecordObserver records(*storage);
+  RecordObserver records(*storage, text);
   source.netlist = nw::read_netlist(text, {}, {}, kwargs, {}, &records);
   source.subcircuits = records.finish();
   source.texts = std::move(storage);

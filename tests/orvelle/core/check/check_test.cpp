@@ -109,6 +109,12 @@ TEST_F(Checks, DialectMistakesAreNamedAtTheirLines) {
         "not declare; did you mean 'nl'? [undeclared-port]",
         ":3: warning: net 'nl' is on 'X2,o1' alone, so it becomes port 'nl', which 'top' does "
         "not declare; did you mean 'n1'? [undeclared-port]"}},
+      {"names on lines the reader rewrote (joined, respaced) as written",
+       ".subckt top in out\nX1 in\n+ n1 straight\nX2  nl\tout straight\n.ends\n",
+       {":2: warning: net 'n1' is on 'X1,o2' alone, so it becomes port 'n1', which 'top' does "
+        "not declare; did you mean 'nl'? [undeclared-port]",
+        ":4: warning: net 'nl' is on 'X2,o1' alone, so it becomes port 'nl', which 'top' does "
+        "not declare; did you mean 'n1'? [undeclared-port]"}},
       {"misspelt port net, and one-letter nets get no hint",
        ".subckt top in out\nX1 in outt straight\nX2 p q straight\n.ends\n",
        {":2: warning: net 'outt' is on 'X1,o2' alone, so it becomes port 'outt', which 'top' "
