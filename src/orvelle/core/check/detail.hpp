@@ -78,6 +78,9 @@ struct Issue {
 
 /// `text` in single quotes, for messages.
 std::string in_quotes(std::string_view text);
+/// The pieces one after another, in one allocation: for the messages that come by the
+/// hundred thousand.
+std::string concatenated(std::initializer_list<std::string_view> pieces);
 
 /// The JSON pointer (RFC 6901) of the element reached by `keys` from the document's root.
 std::string json_pointer(std::initializer_list<std::string_view> keys);

@@ -267,13 +267,12 @@ class DialectChecker {
     for (std::size_t u = 0; u < undeclared.size(); ++u) {
       const auto& [net, target] = undeclared[u];
       const auto meant = nearest[subckt.ports.size() + u];
-      std::string message = "net " + in_quotes(net) + " is on " + in_quotes(target) +
-                            " alone, so it becomes port " + in_quotes(net) + ", which " +
-                            in_quotes(subckt.name) + " does not declare";
       // Any two one-letter names are one edit apart: no hint worth giving.
-      if (meant && std::max(names[*meant].size(), net.size()) >= 2) {
-        message += "; did you mean " + in_quotes(names[*meant]) + "?";
-      }
+      const bool hint = meant && std::max(names[*meant].size(), net.size()) >= 2;
+      std::string message = concatenated(
+          {"net '", net, "' is on '", target, "' alone, so it becomes port '", net, "', which '",
+           subckt.name, "' does not declare", hint ? "; did you mean '" : "",
+           hint ? names[*meant] : "", hint ? "'?" : ""});
       const auto instance = instances.find(target.substr(0, target.find(',')));
       issues.push_back(Issue{"undeclared-port",
                              Severity::warning,

@@ -32,6 +32,15 @@ std::string in_quotes(std::string_view text) {
   return out;
 }
 
+std::string concatenated(std::initializer_list<std::string_view> pieces) {
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  std::string out;
+  out.reserve(size);
+  for (const std::string_view piece : pieces) out += piece;
+  return out;
+}
+
 std::optional<std::size_t> ComponentPorts::find(std::string_view port) const {
   if (sorted_.empty()) {
     const auto at = std::find(ports.begin(), ports.end(), port);
@@ -286,13 +295,12 @@ class NetlistChecker {
       const std::vector<std::string>& ports = kinds_[i]->ports;
       for (std::size_t p = 0; p < ports.size(); ++p) {
         if (slot_uses_[first + p] != kUnused) continue;
-        std::string text = instance->first.str() + "," + ports[p];
+        const std::string_view name = instance->first;
         out_.push_back(Issue{"dangling-port", Severity::warning, std::string(name_),
-                             pointer({name_, "instances", instance->first}),
-                             "port " + in_quotes(ports[p]) + " of instance " +
-                                 in_quotes(instance->first) + " (" + std::string(component) +
-                                 ") is neither connected nor exposed",
-                             i, std::move(text)});
+                             pointer({name_, "instances", name}),
+                             concatenated({"port '", ports[p], "' of instance '", name, "' (",
+                                           component, ") is neither connected nor exposed"}),
+                             i, concatenated({name, ",", ports[p]})});
       }
     }
   }
