@@ -35,34 +35,6 @@ PyObject* parse_warning_type = nullptr;
 
 // ---- Warnings ----
 
-// The reader calls the warning handler on the thread that called netweave, which here holds
-// no GIL: the warnings wait in a list of that thread's own until the GIL is back.
-thread_local std::vector<std::string>* collected_warnings = nullptr;
-WarningHandler handler_before_import;
-
-class WarningCollection {
- public:
-  explicit WarningCollection(std::vector<std::string>& into) noexcept
-      : outer_(std::exchange(collected_warnings, &into)) {}
-  ~WarningCollection() { collected_warnings = outer_; }
-  WarningCollection(const WarningCollection&) = delete;
-  WarningCollection& operator=(const WarningCollection&) = delete;
-
- private:
-  std::vector<std::string>* outer_;
-};
-
-// Other C++ code of the process that reads netlists keeps the handler it had.
-void install_warning_handler() {
-  handler_before_import = set_warning_handler([](const ParseWarning& warning) {
-    if (collected_warnings != nullptr) {
-      collected_warnings->push_back(warning.message);
-    } else if (handler_before_import) {
-      handler_before_import(warning);
-    }
-  });
-}
-
 py::str message_text(std::string_view message) {
   PyObject* text =
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
@@ -167,7 +139,9 @@ Reading read_without_gil(const Source& source, const Map& keymap, const Map& com
                          const Map& named) {
   Reading reading;
   py::gil_scoped_release unlocked;
-  WarningCollection collection(reading.warnings);
+  // The reader passes its warnings on on this thread, which holds no GIL: they wait in the
+  // capture until the GIL is back.
+  const WarningCapture capture(reading.warnings);
   try {
     const auto kits = lock_kits_for_reading();
     reading.nets = read(source, keymap, components, named);
@@ -244,7 +218,6 @@ PYBIND11_MODULE(_orvelle, module) {
   const py::module_ package = py::module_::import("orvelle");
   detail::parse_error_type = py::object(package.attr("ParseError")).release().ptr();
   detail::parse_warning_type = py::object(package.attr("ParseWarning")).release().ptr();
-  detail::install_warning_handler();
 
   py::options options;
   options.disable_function_signatures();  // the docstrings give theirs

@@ -45,6 +45,26 @@ using WarningHandler = std::function<void(const ParseWarning&)>;
 /// prints one line "warning: MESSAGE" on standard error. An empty handler restores it.
 WarningHandler set_warning_handler(WarningHandler handler);
 
+/// While alive, the warnings of reading on this thread are kept in `into`, in order, instead
+/// of reaching the handler: for a caller that passes them on later, as a language binding
+/// that reads without its interpreter's lock does. Captures nest; the innermost keeps them.
+///
+///   std::vector<std::string> warnings;
+///   {
+///     orvelle::WarningCapture capture(warnings);
+///     nets = orvelle::netweave(path);
+///   }
+class WarningCapture {
+ public:
+  explicit WarningCapture(std::vector<std::string>& into) noexcept;
+  ~WarningCapture();
+  WarningCapture(const WarningCapture&) = delete;
+  WarningCapture& operator=(const WarningCapture&) = delete;
+
+ private:
+  std::vector<std::string>* previous_;
+};
+
 /// One subcircuit definition of the intermediate representation.
 struct Subckt {
   std::int64_t id;

@@ -36,14 +36,14 @@ WarningHandler set_warning_handler(WarningHandler handler) {
   return previous;
 }
 
-namespace core::netweave::detail {
-
 WarningCapture::WarningCapture(std::vector<std::string>& into) noexcept
     : previous_(std::exchange(captured_warnings, &into)) {}
 
 WarningCapture::~WarningCapture() {
   captured_warnings = previous_;
 }
+
+namespace core::netweave::detail {
 
 void warn(std::string message) {
   if (captured_warnings != nullptr) {

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support.hpp"
 
@@ -119,6 +120,32 @@ TEST(Netweave, WarningsGoToTheReplaceableHandler) {
   weave(".subckt s a\nX1 a straight w='nothing'\n.ends\n");
   ASSERT_EQ(warnings.messages.size(), 1u);
   EXPECT_EQ(warnings.messages[0].rfind("Could not parse 'nothing'.", 0), 0u);
+}
+
+// A capture keeps this thread's warnings from the handler, in order, location comments'
+// last, also when the text is read on two threads; another thread's reading still reaches
+// the handler.
+TEST(Netweave, ACaptureKeepsThisThreadsWarningsFromTheHandler) {
+  testing::WarningCapture handled;
+  std::string text = ".subckt s a\nX1 a b straight w='first' $ location=('second',0,0)\n";
+  for (int i = 0; i < 20000; ++i) {
+    text += "X";  // appended, not concatenated: g++ 12 misreads the latter
+    text += std::to_string(i + 2) + " b" + std::to_string(i) + " straight\n";
+  }
+  text += "Xlast a straight w='third'\n.ends\n";
+  ASSERT_GT(text.size(), std::size_t{1} << 18);  // read on two threads
+  std::vector<std::string> captured;
+  {
+    const WarningCapture capture(captured);
+    weave(text);
+    std::thread([] { weave(".subckt s a\nX1 a straight w='elsewhere'\n.ends\n"); }).join();
+  }
+  ASSERT_EQ(captured.size(), 3u);
+  EXPECT_EQ(captured[0].rfind("Could not parse 'first'.", 0), 0u);
+  EXPECT_EQ(captured[1].rfind("Could not parse 'third'.", 0), 0u);
+  EXPECT_EQ(captured[2].rfind("Could not parse 'second'.", 0), 0u);
+  ASSERT_EQ(handled.messages.size(), 1u);
+  EXPECT_EQ(handled.messages[0].rfind("Could not parse 'elsewhere'.", 0), 0u);
 }
 
 }  // namespace
