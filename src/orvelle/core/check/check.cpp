@@ -60,17 +60,6 @@ std::vector<Finding> check_dialect(std::string_view text, const std::string& fil
   return detail::check_dialect_source(source, file);
 }
 
-Finding located(detail::Issue issue, const std::string& file) {
-  Finding finding;
-  finding.file = file;
-  finding.path = std::move(issue.path);
-  finding.severity = issue.severity;
-  finding.check = std::string(issue.check);
-  finding.subcircuit = std::move(issue.subcircuit);
-  finding.message = std::move(issue.message);
-  return finding;
-}
-
 // The subcircuit a schema violation lies in: the first key of its path.
 std::string subcircuit_of(const std::string& path) {
   if (path.size() < 2) return {};
@@ -120,11 +109,10 @@ std::vector<Finding> check_document(const Value& document, const std::string& fi
   if (!findings.empty()) return findings;  // the other checks rely on the schema's shape
   const RecursiveNetlist& netlist = document.as_map();
   detail::Components components(netlist, detail::kit_ports, pdk::get_active_pdk().name);
-  std::vector<detail::Issue> issues = detail::check_connectivity(netlist, components);
-  std::vector<detail::Issue> hierarchy = detail::check_hierarchy(netlist);
-  std::move(hierarchy.begin(), hierarchy.end(), std::back_inserter(issues));
-  for (auto& issue : issues) findings.push_back(located(std::move(issue), file));
-  return findings;
+  detail::Report report(file);
+  detail::check_connectivity(netlist, components, report);
+  detail::check_hierarchy(netlist, report);
+  return std::move(report.findings());
 }
 
 std::vector<Finding> check_text(std::string_view text, const std::string& file, const Map& kwargs) {

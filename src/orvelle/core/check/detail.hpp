@@ -61,19 +61,51 @@ std::shared_ptr<const std::vector<std::string>> kit_ports(std::string_view compo
 std::string port_at(const RecursiveNetlist& netlist, std::string_view component,
                     std::size_t position);
 
-// ---- Issues: findings before they are located (netlist_checks.cpp) ----
+// ---- Findings as the checks make them (netlist_checks.cpp) ----
 
-/// A finding about a recursive netlist. `path` is the JSON pointer of the element at fault;
-/// `instance` the index of the instance at fault in its netlist's instances, if any, which
-/// the dialect locates by its source line.
-struct Issue {
-  std::string_view check;
-  Severity severity;
-  std::string subcircuit;
-  std::string path;
-  std::string message;
-  std::optional<std::size_t> instance;
-  std::string instance_port;  // the instance port at fault, when there is one
+/// The findings of one file, in the order the checks make them. Each one keeps the index of
+/// the instance at fault in its netlist's instances, if any, by which the dialect locates it
+/// at the instance's source line.
+class Report {
+ public:
+  explicit Report(std::string file) : file_(std::move(file)) {}
+
+  /// `path` is the JSON pointer of the element at fault, or empty.
+  void add(std::string_view check, Severity severity, std::string_view subcircuit, std::string path,
+           std::string message, std::optional<std::size_t> instance = std::nullopt);
+
+  std::vector<Finding>& findings() noexcept { return findings_; }
+  std::optional<std::size_t> instance(std::size_t finding) const noexcept {
+    return instances_[finding];
+  }
+
+ private:
+  std::string file_;
+  std::vector<Finding> findings_;
+  std::vector<std::optional<std::size_t>> instances_;  // by finding
+};
+
+/// True when `a` and `b` are the same name. Names are short: comparing their bytes in a loop
+/// beats a call to memcmp, which the checks would make by the million.
+inline bool same_name(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+/// Looks the instances of one netlist up by name. Connections and ports mostly come in the
+/// order of the instances, so the last one found and the few after it are tried before the
+/// mapping's index, whose lookups in a large netlist wait on memory.
+class InstanceFinder {
+ public:
+  explicit InstanceFinder(const Map& instances) noexcept : instances_(instances) {}
+  std::optional<std::size_t> find(std::string_view name) noexcept;
+
+ private:
+  const Map& instances_;
+  std::size_t last_ = 0;
 };
 
 /// `text` in single quotes, for messages.
@@ -127,16 +159,21 @@ class Components {
   std::string_view last_name_;
 };
 
+/// Instance ports whose dangling is already explained by another finding, asked with the
+/// subcircuit, the instance and the port's name.
+using Explained = std::function<bool(std::string_view subcircuit, std::string_view instance,
+                                     std::string_view port)>;
+
 /// The checks that need no source text, on every netlist of `netlist`: instance ports
 /// connected and exposed, connected or exposed twice, naming a missing instance or a port
-/// the component lacks, or dangling; components nobody defines. Without `with_paths`, the
-/// issues' paths are left empty (for findings located otherwise).
-std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components,
-                                      bool with_paths = true);
+/// the component lacks, or dangling (unless `explained`); components nobody defines. Without
+/// `with_paths`, the findings' paths are left empty (for findings located otherwise).
+void check_connectivity(const RecursiveNetlist& netlist, Components& components, Report& report,
+                        bool with_paths = true, const Explained& explained = {});
 
 /// Netlists that no instance uses (other than the top, the first) and netlists with no
 /// instances.
-std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist);
+void check_hierarchy(const RecursiveNetlist& netlist, Report& report);
 
 // ---- Dialect (dialect_checks.cpp) ----
 

@@ -62,25 +62,44 @@ void for_each_key(std::string_view name, Add add) {
 
 using NameKey = std::pair<std::uint64_t, std::uint32_t>;  // (key, name index)
 
-// Equal keys side by side, each run in name order, as sorting would leave them, in a
-// fraction of a sort's time: the keys are well-mixed hashes, so a counting pass on their top
-// bits leaves about one key in each bucket, and the buckets are put in order one by one.
-std::vector<NameKey> grouped(const std::vector<NameKey>& keys) {
-  const int bits = std::clamp(static_cast<int>(std::bit_width(keys.size())), 1, 24);
-  const int shift = 64 - bits;
-  std::vector<std::uint32_t> starts((std::size_t{1} << bits) + 1, 0);
-  for (const NameKey& key : keys) ++starts[(key.first >> shift) + 1];
-  for (std::size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+// Moves `from` into `to` grouped by `bits` bits of the key from bit `shift` up, keeping the
+// order within each group (a counting sort's pass); `groups` gets each group's start, and
+// its end last.
+void partition(std::span<const NameKey> from, std::span<NameKey> to, int shift, int bits,
+               std::vector<std::uint32_t>& groups) {
+  const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+  groups.assign((std::size_t{1} << bits) + 1, 0);
+  for (const NameKey& key : from) ++groups[((key.first >> shift) & mask) + 1];
+  for (std::size_t g = 1; g < groups.size(); ++g) groups[g] += groups[g - 1];
+  std::vector<std::uint32_t> next(groups.begin(), groups.end() - 1);
+  for (const NameKey& key : from) to[next[(key.first >> shift) & mask]++] = key;
+}
+
+// Equal keys side by side, each run in name order, as a stable sort would leave them, in a
+// fraction of its time. The keys are well-mixed hashes: a first pass on their top 8 bits
+// leaves groups that fit in the cache, a second pass on the next bits leaves about one key
+// in each subgroup, and the subgroups are put in order one by one.
+std::vector<NameKey> grouped(std::vector<NameKey> keys) {
+  constexpr int kFirstBits = 8;
   std::vector<NameKey> out(keys.size());
-  std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
-  for (const NameKey& key : keys) out[next[key.first >> shift]++] = key;  // in name order
-  for (std::size_t b = 0; b + 1 < starts.size(); ++b) {
-    const auto begin = out.begin() + starts[b];
-    const auto end = out.begin() + starts[b + 1];
-    if (end - begin > 1) {
-      std::stable_sort(begin, end,
-                       [](const NameKey& x, const NameKey& y) { return x.first < y.first; });
+  std::vector<std::uint32_t> groups;
+  partition(keys, out, 64 - kFirstBits, kFirstBits, groups);
+  std::vector<std::uint32_t> subgroups;
+  for (std::size_t g = 0; g + 1 < groups.size(); ++g) {
+    const std::span<NameKey> group(out.data() + groups[g], groups[g + 1] - groups[g]);
+    if (group.size() < 2) continue;
+    const int bits = std::clamp(static_cast<int>(std::bit_width(group.size())), 1, 24);
+    const std::span<NameKey> scratch(keys.data(), group.size());
+    partition(group, scratch, 64 - kFirstBits - bits, bits, subgroups);
+    for (std::size_t b = 0; b + 1 < subgroups.size(); ++b) {
+      const auto begin = scratch.begin() + subgroups[b];
+      const auto end = scratch.begin() + subgroups[b + 1];
+      if (end - begin > 1) {
+        std::stable_sort(begin, end,
+                         [](const NameKey& x, const NameKey& y) { return x.first < y.first; });
+      }
     }
+    std::copy(scratch.begin(), scratch.end(), group.begin());
   }
   return out;
 }
@@ -91,25 +110,32 @@ std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::strin
   // Every name's keys, sorted: only names that share a key can be one edit apart. A run of
   // one key lists its names in order, so each name's first partner in it is the nearest the
   // run offers; it is usually the run's first name, so a run is not compared pair by pair.
+  std::size_t key_count = 0;
+  for (const std::string_view name : names) key_count += name.size() < 64 ? name.size() + 1 : 1;
   std::vector<NameKey> unordered;
+  unordered.reserve(key_count);
   for (std::uint32_t i = 0; i < names.size(); ++i) {
     for_each_key(names[i], [&](std::uint64_t key) { unordered.emplace_back(key, i); });
   }
-  const std::vector<NameKey> keys = grouped(unordered);
-  std::vector<std::optional<std::size_t>> nearest(names.size());
+  const std::vector<NameKey> keys = grouped(std::move(unordered));
+  // Indices, not optionals, so that the table stays in the cache while runs jump about it.
+  constexpr std::uint32_t kNone = UINT32_MAX;  // above every index
+  std::vector<std::uint32_t> found(names.size(), kNone);
   for (std::size_t begin = 0, end = 0; begin < keys.size(); begin = end) {
     while (end < keys.size() && keys[end].first == keys[begin].first) ++end;
     for (std::size_t b = begin; end - begin > 1 && b < end; ++b) {
       const std::uint32_t j = keys[b].second;
-      for (std::size_t a = begin; a < end; ++a) {
+      for (std::size_t a = begin; a < end && keys[a].second < found[j]; ++a) {
         const std::uint32_t i = keys[a].second;
-        if (nearest[j] && i >= *nearest[j]) break;
-        if (i != j && names[i] != names[j] && one_edit_apart(names[i], names[j])) {
-          nearest[j] = i;
-          break;
+        if (i != j && !same_name(names[i], names[j]) && one_edit_apart(names[i], names[j])) {
+          found[j] = i;
         }
       }
     }
+  }
+  std::vector<std::optional<std::size_t>> nearest(names.size());
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    if (found[j] != kNone) nearest[j] = found[j];
   }
   return nearest;
 }
@@ -150,26 +176,32 @@ class DialectChecker {
   // All on one thread: with the netlist's checks on a second thread beside the text's, the
   // whole took about twice as long at a million lines on a two-core machine.
   std::vector<Finding> run() {
+    Report report(file_);
     Components components(netlist_, kit_ports, pdk::get_active_pdk().name, portless());
-    std::vector<Issue> issues = check_connectivity(netlist_, components, false);
-    for (const SourceSubcircuit* subckt : live_) {
-      check_shared_port_nets(*subckt, issues);
-      check_undeclared_ports(*subckt, issues);
+    // The shared port nets are found first: they explain some dangling ports, which are then
+    // not reported again.
+    std::vector<std::vector<SharedPortNet>> shared;
+    for (const SourceSubcircuit* subckt : live_) shared.push_back(shared_port_nets(*subckt));
+    check_connectivity(netlist_, components, report, false, explained_by(shared));
+    for (std::size_t s = 0; s < live_.size(); ++s) {
+      for (SharedPortNet& found : shared[s]) {
+        report.add("shared-port-net", Severity::error, live_[s]->name, {}, std::move(found.message),
+                   found.element);
+      }
+      check_undeclared_ports(*live_[s], report);
     }
-    check_usage(issues);
-    drop_explained_dangling(issues);
-    // In line order; the lines are sorted apart from the findings, which are moved once.
-    std::vector<std::pair<std::size_t, std::size_t>> order;  // (line, issue)
-    order.reserve(issues.size());
-    for (std::size_t i = 0; i < issues.size(); ++i) order.emplace_back(line_of(issues[i]), i);
-    std::sort(order.begin(), order.end());
-    std::vector<Finding> findings;
-    findings.reserve(issues.size());
-    for (const auto& [line, i] : order) findings.push_back(located(std::move(issues[i]), line));
-    return findings;
+    check_usage(report);
+    return in_line_order(report);
   }
 
  private:
+  // An instance port the reader leaves unconnected because a later one took its port net.
+  struct SharedPortNet {
+    std::size_t element;
+    std::string lost;  // its instance-port text
+    std::string message;
+  };
+
   // A name defined twice makes the netlist of its last definition with instances (or, when
   // none has any, of none): that definition is the one checked.
   void pick_live_subcircuits() {
@@ -194,7 +226,7 @@ class DialectChecker {
   }
 
   // The reader keeps only the last instance port on a declared port net as that port.
-  void check_shared_port_nets(const SourceSubcircuit& subckt, std::vector<Issue>& issues) {
+  std::vector<SharedPortNet> shared_port_nets(const SourceSubcircuit& subckt) const {
     const DeclaredPorts declared(subckt.ports);
     std::vector<std::vector<std::pair<std::size_t, std::size_t>>> touches(subckt.ports.size());
     for (std::size_t e = 0; e < subckt.elements.size(); ++e) {
@@ -205,6 +237,7 @@ class DialectChecker {
         }
       }
     }
+    std::vector<SharedPortNet> found;
     for (std::size_t port = 0; port < touches.size(); ++port) {
       if (touches[port].size() < 2) continue;
       const std::string_view net = subckt.ports[port];
@@ -215,19 +248,29 @@ class DialectChecker {
         const SourceElement& element = subckt.elements[e];
         std::string lost =
             std::string(element.name) + "," + port_at(netlist_, element.component, position);
-        issues.push_back(Issue{"shared-port-net",
-                               Severity::error,
-                               std::string(subckt.name),
-                               {},
-                               "instance port " + in_quotes(lost) + " is on port net " +
-                                   in_quotes(net) + " with " + in_quotes(kept) + " (line " +
-                                   std::to_string(subckt.elements[kept_element].line) +
-                                   "); only the last one becomes port " + in_quotes(net) + ", so " +
-                                   in_quotes(lost) + " is left unconnected",
-                               e,
-                               lost});
+        std::string message = "instance port " + in_quotes(lost) + " is on port net " +
+                              in_quotes(net) + " with " + in_quotes(kept) + " (line " +
+                              std::to_string(subckt.elements[kept_element].line) +
+                              "); only the last one becomes port " + in_quotes(net) + ", so " +
+                              in_quotes(lost) + " is left unconnected";
+        found.push_back(SharedPortNet{e, std::move(lost), std::move(message)});
       }
     }
+    return found;
+  }
+
+  // An instance port left unconnected by a shared port net is reported once, as that.
+  Explained explained_by(const std::vector<std::vector<SharedPortNet>>& shared) const {
+    auto lost = std::make_shared<std::unordered_set<std::string>>();
+    for (std::size_t s = 0; s < live_.size(); ++s) {
+      for (const SharedPortNet& found : shared[s]) {
+        lost->insert(concatenated({live_[s]->name, "\n", found.lost}));
+      }
+    }
+    if (lost->empty()) return {};
+    return [lost](std::string_view subcircuit, std::string_view instance, std::string_view port) {
+      return lost->contains(concatenated({subcircuit, "\n", instance, ",", port}));
+    };
   }
 
   std::string kept_text(const SourceSubcircuit& subckt, std::string_view net, std::size_t e,
@@ -250,7 +293,7 @@ class DialectChecker {
   // A net on a single instance port becomes an external port the subcircuit never
   // declared: usually a misspelt net. The net meant is either a declared port or another such
   // net (a net already joining two ports would have three, which the reader refuses).
-  void check_undeclared_ports(const SourceSubcircuit& subckt, std::vector<Issue>& issues) {
+  void check_undeclared_ports(const SourceSubcircuit& subckt, Report& report) const {
     const Map* ports = ports_of(subckt.name);
     if (ports == nullptr) return;
     const DeclaredPorts declared(subckt.ports);
@@ -263,7 +306,7 @@ class DialectChecker {
     std::vector<std::string_view> names(subckt.ports.begin(), subckt.ports.end());
     for (const auto& [net, target] : undeclared) names.push_back(net);
     const auto nearest = nearest_names(names);
-    const Map& instances = netlist_.at(subckt.name).as_map().at("instances").as_map();
+    InstanceFinder instances(netlist_.at(subckt.name).as_map().at("instances").as_map());
     for (std::size_t u = 0; u < undeclared.size(); ++u) {
       const auto& [net, target] = undeclared[u];
       const auto meant = nearest[subckt.ports.size() + u];
@@ -273,20 +316,12 @@ class DialectChecker {
           {"net '", net, "' is on '", target, "' alone, so it becomes port '", net, "', which '",
            subckt.name, "' does not declare", hint ? "; did you mean '" : "",
            hint ? names[*meant] : "", hint ? "'?" : ""});
-      const auto instance = instances.find(target.substr(0, target.find(',')));
-      issues.push_back(Issue{"undeclared-port",
-                             Severity::warning,
-                             std::string(subckt.name),
-                             {},
-                             std::move(message),
-                             instance == instances.end()
-                                 ? std::nullopt
-                                 : std::optional<std::size_t>(instance - instances.begin()),
-                             std::string(target)});
+      report.add("undeclared-port", Severity::warning, subckt.name, {}, std::move(message),
+                 instances.find(target.substr(0, target.find(','))));
     }
   }
 
-  void check_usage(std::vector<Issue>& issues) const {
+  void check_usage(Report& report) const {
     std::unordered_set<std::string_view> used;
     std::string_view last;
     for (const SourceSubcircuit& subckt : source_.subcircuits) {
@@ -299,61 +334,62 @@ class DialectChecker {
         netlist_.empty() ? std::string_view() : netlist_.begin()->first.view();
     for (const SourceSubcircuit* subckt : live_) {
       if (subckt->name != top && !used.contains(subckt->name)) {
-        issues.push_back(Issue{"unused-subcircuit",
-                               Severity::warning,
-                               std::string(subckt->name),
-                               {},
-                               "subcircuit " + in_quotes(subckt->name) +
-                                   " is never used and is not the top" +
-                                   (top.empty() ? "" : " (" + in_quotes(top) + ")"),
-                               std::nullopt,
-                               {}});
+        report.add("unused-subcircuit", Severity::warning, subckt->name, {},
+                   "subcircuit " + in_quotes(subckt->name) + " is never used and is not the top" +
+                       (top.empty() ? "" : " (" + in_quotes(top) + ")"));
       }
       if (subckt->elements.empty()) {
-        issues.push_back(Issue{"empty-subcircuit",
-                               Severity::warning,
-                               std::string(subckt->name),
-                               {},
-                               "subcircuit " + in_quotes(subckt->name) +
-                                   " has no instances, so the netlist leaves it out",
-                               std::nullopt,
-                               {}});
+        report.add("empty-subcircuit", Severity::warning, subckt->name, {},
+                   "subcircuit " + in_quotes(subckt->name) +
+                       " has no instances, so the netlist leaves it out");
       }
     }
   }
 
-  // An instance port left unconnected by a shared port net is reported once, as that.
-  static void drop_explained_dangling(std::vector<Issue>& issues) {
-    std::unordered_set<std::string> explained;
-    for (const Issue& issue : issues) {
-      if (issue.check == "shared-port-net")
-        explained.insert(issue.subcircuit + "\n" + issue.instance_port);
+  // The findings at their source lines, in line order (in the order made within a line).
+  std::vector<Finding> in_line_order(Report& report) const {
+    std::vector<Finding>& findings = report.findings();
+    std::vector<std::pair<std::size_t, std::size_t>> order;  // (line, finding)
+    order.reserve(findings.size());
+    const SourceSubcircuit* subckt = nullptr;
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+      // Findings come in runs of one subcircuit.
+      if (subckt == nullptr || subckt->name != findings[i].subcircuit) {
+        const auto found = by_name_.find(findings[i].subcircuit);
+        subckt = found == by_name_.end() ? nullptr : found->second;
+      }
+      findings[i].line = line_of(subckt, report.instance(i));
+      order.emplace_back(findings[i].line, i);
     }
-    if (explained.empty()) return;
-    std::erase_if(issues, [&](const Issue& issue) {
-      return issue.check == "dangling-port" &&
-             explained.contains(issue.subcircuit + "\n" + issue.instance_port);
-    });
-  }
-
-  Finding located(Issue issue, std::size_t line) const {
-    Finding finding;
-    finding.file = file_;
-    finding.line = line;
-    finding.severity = issue.severity;
-    finding.check = std::string(issue.check);
-    finding.subcircuit = std::move(issue.subcircuit);
-    finding.message = std::move(issue.message);
-    return finding;
+    std::sort(order.begin(), order.end());
+    permute(findings, order);
+    return std::move(findings);
   }
 
   // The instance's element line, else the subcircuit's definition.
-  std::size_t line_of(const Issue& issue) const {
-    const auto found = by_name_.find(issue.subcircuit);
-    if (found == by_name_.end()) return 0;
-    const SourceSubcircuit& subckt = *found->second;
-    if (!issue.instance || *issue.instance >= subckt.elements.size()) return subckt.line;
-    return subckt.elements[*issue.instance].line;
+  static std::size_t line_of(const SourceSubcircuit* subckt, std::optional<std::size_t> instance) {
+    if (subckt == nullptr) return 0;
+    if (!instance || *instance >= subckt->elements.size()) return subckt->line;
+    return subckt->elements[*instance].line;
+  }
+
+  // Puts the finding order[i].second at i, moving each finding about once.
+  static void permute(std::vector<Finding>& findings,
+                      std::vector<std::pair<std::size_t, std::size_t>>& order) {
+    constexpr std::size_t kPlaced = SIZE_MAX;
+    for (std::size_t start = 0; start < order.size(); ++start) {
+      if (order[start].second == kPlaced || order[start].second == start) continue;
+      Finding held = std::move(findings[start]);
+      std::size_t at = start;
+      while (order[at].second != start) {
+        const std::size_t from = order[at].second;
+        findings[at] = std::move(findings[from]);
+        order[at].second = kPlaced;
+        at = from;
+      }
+      findings[at] = std::move(held);
+      order[at].second = kPlaced;
+    }
   }
 
   const DialectSource& source_;

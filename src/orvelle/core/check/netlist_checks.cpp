@@ -41,11 +41,35 @@ std::string concatenated(std::initializer_list<std::string_view> pieces) {
   return out;
 }
 
+void Report::add(std::string_view check, Severity severity, std::string_view subcircuit,
+                 std::string path, std::string message, std::optional<std::size_t> instance) {
+  Finding& finding = findings_.emplace_back();
+  finding.file = file_;
+  finding.path = std::move(path);
+  finding.severity = severity;
+  finding.check = check;
+  finding.subcircuit = subcircuit;
+  finding.message = std::move(message);
+  instances_.push_back(instance);
+}
+
+std::optional<std::size_t> InstanceFinder::find(std::string_view name) noexcept {
+  constexpr std::size_t kLookAhead = 16;
+  const std::size_t end = std::min(instances_.size(), last_ + kLookAhead + 1);
+  for (std::size_t i = last_; i < end; ++i) {
+    if (same_name(instances_.nth(i)->first, name)) return last_ = i;
+  }
+  const auto found = instances_.find(name);
+  if (found == instances_.end()) return std::nullopt;
+  return last_ = static_cast<std::size_t>(found - instances_.begin());
+}
+
 std::optional<std::size_t> ComponentPorts::find(std::string_view port) const {
   if (sorted_.empty()) {
-    const auto at = std::find(ports.begin(), ports.end(), port);
-    if (at == ports.end()) return std::nullopt;
-    return static_cast<std::size_t>(at - ports.begin());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      if (same_name(ports[i], port)) return i;
+    }
+    return std::nullopt;
   }
   const auto at =
       std::lower_bound(sorted_.begin(), sorted_.end(), port,
@@ -115,6 +139,14 @@ std::string listed(const std::vector<std::string>& names) {
   return out;
 }
 
+// The instance and port of an instance port's text; the port is empty without a comma.
+std::pair<std::string_view, std::string_view> instance_and_port(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ',') return {text.substr(0, i), text.substr(i + 1)};
+  }
+  return {text, {}};
+}
+
 // One use of an instance port: an end of a connection, or an external port.
 struct Use {
   enum class Kind : std::uint8_t { connection_key, connection_value, port };
@@ -126,14 +158,16 @@ struct Use {
 class NetlistChecker {
  public:
   NetlistChecker(std::string_view name, const Map& netlist, Components& components, bool with_paths,
-                 std::vector<Issue>& out)
+                 const Explained& explained, Report& report)
       : with_paths_(with_paths),
         name_(name),
         instances_(netlist.at("instances").as_map()),
         connections_(netlist.at("connections").as_map()),
         ports_(netlist.at("ports").as_map()),
         components_(components),
-        out_(out) {}
+        explained_(explained),
+        report_(report),
+        finder_(instances_) {}
 
   void run() {
     resolve_instances();
@@ -178,43 +212,19 @@ class NetlistChecker {
   }
 
   void report_unknown(std::string_view instance, std::string_view component, std::size_t i) {
-    out_.push_back(Issue{"unknown-component",
-                         Severity::error,
-                         std::string(name_),
-                         pointer({name_, "instances", instance, "component"}),
-                         "component " + in_quotes(component) + " of instance " +
-                             in_quotes(instance) + " is neither in kit " +
-                             in_quotes(components_.kit_name()) + " nor a subcircuit of this file",
-                         i,
-                         {}});
-  }
-
-  // Instances are looked up by name. Connections come mostly in the order of the instances
-  // (a value's instance is the next key's, or the instance after it), so the last one found
-  // and the one after it are tried before the table.
-  std::optional<std::size_t> instance_index(std::string_view instance) {
-    if (last_instance_) {
-      if (instance == last_instance_name_) return last_instance_;
-      const std::size_t next = *last_instance_ + 1;
-      if (next < instances_.size() && instances_.nth(next)->first == instance) {
-        last_instance_name_ = instances_.nth(next)->first;
-        return last_instance_ = next;
-      }
-    }
-    const auto found = instances_.find(instance);
-    if (found == instances_.end()) return std::nullopt;
-    last_instance_name_ = found->first;
-    last_instance_ = static_cast<std::size_t>(found - instances_.begin());
-    return last_instance_;
+    report_.add("unknown-component", Severity::error, name_,
+                pointer({name_, "instances", instance, "component"}),
+                "component " + in_quotes(component) + " of instance " + in_quotes(instance) +
+                    " is neither in kit " + in_quotes(components_.kit_name()) +
+                    " nor a subcircuit of this file",
+                i);
   }
 
   void use(std::string_view text, Use where) {
-    const std::size_t comma = text.find(',');
-    const std::string_view instance = text.substr(0, comma);
-    const std::string_view port = comma == std::string_view::npos ? "" : text.substr(comma + 1);
-    const auto i = instance_index(instance);
+    const auto [instance, port] = instance_and_port(text);
+    const auto i = finder_.find(instance);
     if (!i) {
-      report(where, "missing-instance", text,
+      report(where, "missing-instance",
              in_quotes(text) + " names instance " + in_quotes(instance) + ", which subcircuit " +
                  in_quotes(name_) + " does not have",
              std::nullopt);
@@ -244,7 +254,7 @@ class NetlistChecker {
     if (!reported_missing_.emplace(text).second) return;
     const std::string_view component_name =
         instances_.nth(i)->second.as_map().at("component").as_string();
-    report(where, "missing-port", text,
+    report(where, "missing-port",
            "instance " + in_quotes(instance) + " (" + std::string(component_name) +
                ") has no port " + in_quotes(port) + "; its ports are " + listed(component.ports),
            i);
@@ -253,7 +263,7 @@ class NetlistChecker {
   void report_second_use(Use first, Use second, std::string_view text, std::size_t i) {
     const bool exposed_and_connected =
         (first.kind == Use::Kind::port) != (second.kind == Use::Kind::port);
-    report(second, exposed_and_connected ? "connected-and-exposed" : "connected-twice", text,
+    report(second, exposed_and_connected ? "connected-and-exposed" : "connected-twice",
            "instance port " + in_quotes(text) + " is " + described(first) + " and " +
                described(second),
            i);
@@ -277,30 +287,27 @@ class NetlistChecker {
     return pointer({name_, "connections", connections_.nth(use.index)->first});
   }
 
-  void report(Use where, std::string_view check, std::string_view instance_port,
-              std::string message, std::optional<std::size_t> instance) {
-    out_.push_back(Issue{check, Severity::error, std::string(name_), path_of(where),
-                         std::move(message), instance, std::string(instance_port)});
+  void report(Use where, std::string_view check, std::string message,
+              std::optional<std::size_t> instance) {
+    report_.add(check, Severity::error, name_, path_of(where), std::move(message), instance);
   }
 
   void report_dangling() {
     for (std::size_t i = 0; i < kinds_.size(); ++i) {
-      const std::size_t first = first_slot_[i];
-      if (std::find(slot_uses_.begin() + first, slot_uses_.begin() + first_slot_[i + 1], kUnused) ==
-          slot_uses_.begin() + first_slot_[i + 1]) {
-        continue;  // every port used: the usual case
-      }
+      const auto first = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i]);
+      const auto end = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i + 1]);
+      if (std::find(first, end, kUnused) == end) continue;  // every port used: the usual case
       const auto instance = instances_.nth(i);
+      const std::string_view name = instance->first;
       const std::string_view component = instance->second.as_map().at("component").as_string();
       const std::vector<std::string>& ports = kinds_[i]->ports;
       for (std::size_t p = 0; p < ports.size(); ++p) {
-        if (slot_uses_[first + p] != kUnused) continue;
-        const std::string_view name = instance->first;
-        out_.push_back(Issue{"dangling-port", Severity::warning, std::string(name_),
-                             pointer({name_, "instances", name}),
-                             concatenated({"port '", ports[p], "' of instance '", name, "' (",
-                                           component, ") is neither connected nor exposed"}),
-                             i, concatenated({name, ",", ports[p]})});
+        if (first[static_cast<std::ptrdiff_t>(p)] != kUnused) continue;
+        if (explained_ && explained_(name_, name, ports[p])) continue;
+        report_.add("dangling-port", Severity::warning, name_, pointer({name_, "instances", name}),
+                    concatenated({"port '", ports[p], "' of instance '", name, "' (", component,
+                                  ") is neither connected nor exposed"}),
+                    i);
       }
     }
   }
@@ -316,29 +323,27 @@ class NetlistChecker {
   const Map& connections_;
   const Map& ports_;
   Components& components_;
-  std::vector<Issue>& out_;
+  const Explained& explained_;
+  Report& report_;
+  InstanceFinder finder_;
   std::vector<const ComponentPorts*> kinds_;  // by instance
   std::vector<std::size_t> first_slot_;       // by instance, and the end
   std::vector<std::uint64_t> slot_uses_;      // first use of each known instance port
   std::unordered_map<std::string, std::uint64_t, StringHash, std::equal_to<>> unlisted_uses_;
   std::unordered_set<std::string, StringHash, std::equal_to<>> reported_twice_;
   std::unordered_set<std::string, StringHash, std::equal_to<>> reported_missing_;
-  std::optional<std::size_t> last_instance_;
-  std::string_view last_instance_name_;
 };
 
 }  // namespace
 
-std::vector<Issue> check_connectivity(const RecursiveNetlist& netlist, Components& components,
-                                      bool with_paths) {
-  std::vector<Issue> issues;
+void check_connectivity(const RecursiveNetlist& netlist, Components& components, Report& report,
+                        bool with_paths, const Explained& explained) {
   for (const auto& [name, subcircuit] : netlist) {
-    NetlistChecker(name, subcircuit.as_map(), components, with_paths, issues).run();
+    NetlistChecker(name, subcircuit.as_map(), components, with_paths, explained, report).run();
   }
-  return issues;
 }
 
-std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist) {
+void check_hierarchy(const RecursiveNetlist& netlist, Report& report) {
   std::unordered_set<std::string_view> used;
   std::string_view last;
   for (const auto& [name, subcircuit] : netlist) {
@@ -348,31 +353,18 @@ std::vector<Issue> check_hierarchy(const RecursiveNetlist& netlist) {
       last = component;
     }
   }
-  std::vector<Issue> issues;
   for (auto it = netlist.begin(); it != netlist.end(); ++it) {
     const std::string_view name = it->first;
     if (it != netlist.begin() && !used.contains(name)) {
-      issues.push_back(Issue{"unused-subcircuit",
-                             Severity::warning,
-                             std::string(name),
-                             json_pointer({name}),
-                             "subcircuit " + in_quotes(name) +
-                                 " is never used and is not the top (" +
-                                 in_quotes(netlist.begin()->first) + ")",
-                             std::nullopt,
-                             {}});
+      report.add("unused-subcircuit", Severity::warning, name, json_pointer({name}),
+                 "subcircuit " + in_quotes(name) + " is never used and is not the top (" +
+                     in_quotes(netlist.begin()->first) + ")");
     }
     if (it->second.as_map().at("instances").as_map().empty()) {
-      issues.push_back(Issue{"empty-subcircuit",
-                             Severity::warning,
-                             std::string(name),
-                             json_pointer({name, "instances"}),
-                             "subcircuit " + in_quotes(name) + " has no instances",
-                             std::nullopt,
-                             {}});
+      report.add("empty-subcircuit", Severity::warning, name, json_pointer({name, "instances"}),
+                 "subcircuit " + in_quotes(name) + " has no instances");
     }
   }
-  return issues;
 }
 
 }  // namespace orvelle::check::detail

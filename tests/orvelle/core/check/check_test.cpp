@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "orvelle/codec/json.hpp"
@@ -313,6 +314,27 @@ TEST(NearestNames, OneEditIsAnAddedDroppedChangedOrSwappedCharacter) {
   const std::vector<std::optional<std::size_t>> nearest = {std::nullopt, 4, 3, 2, 1, 2,
                                                            std::nullopt, 4};
   EXPECT_EQ(detail::nearest_names(names), nearest);
+}
+
+TEST(NearestNames, FindsWhatComparingEveryPairFinds) {
+  // Many near names from a small alphabet, so that keys share groups and runs, and some
+  // too long for the dropped-character keys.
+  std::mt19937 random(7);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    const std::size_t length = i % 500 == 0 ? 64 + random() % 3 : random() % 6;
+    std::string text;
+    for (std::size_t c = 0; c < length; ++c) text += "abc"[random() % 3];
+    texts.push_back(text);
+  }
+  const std::vector<std::string_view> names(texts.begin(), texts.end());
+  std::vector<std::optional<std::size_t>> expected(names.size());
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    for (std::size_t i = 0; i < names.size() && !expected[j]; ++i) {
+      if (names[i] != names[j] && detail::one_edit_apart(names[i], names[j])) expected[j] = i;
+    }
+  }
+  EXPECT_EQ(detail::nearest_names(names), expected);
 }
 
 }  // namespace
