@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <future>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -142,6 +144,30 @@ std::vector<std::optional<std::size_t>> nearest_names(std::span<const std::strin
 
 namespace {
 
+// Sorts `items` by merging its ascending runs, pairwise until one is left: linear for the
+// few long runs the checks make (each check reports in line order), n log n at worst.
+template <class T>
+void sort_by_runs(std::vector<T>& items) {
+  std::vector<std::size_t> bounds = {0};  // where each run starts, and the end
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    if (items[i] < items[i - 1]) bounds.push_back(i);
+  }
+  bounds.push_back(items.size());
+  while (bounds.size() > 2) {
+    std::vector<std::size_t> merged = {0};
+    for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
+      const std::size_t end = r + 2 < bounds.size() ? bounds[r + 2] : bounds[r + 1];
+      if (r + 2 < bounds.size()) {
+        std::inplace_merge(items.begin() + static_cast<std::ptrdiff_t>(bounds[r]),
+                           items.begin() + static_cast<std::ptrdiff_t>(bounds[r + 1]),
+                           items.begin() + static_cast<std::ptrdiff_t>(end));
+      }
+      merged.push_back(end);
+    }
+    bounds = std::move(merged);
+  }
+}
+
 // The declared ports of a subcircuit, looked up as often as its instances have nets.
 class DeclaredPorts {
  public:
@@ -173,25 +199,35 @@ class DialectChecker {
     pick_live_subcircuits();
   }
 
-  // All on one thread: with the netlist's checks on a second thread beside the text's, the
-  // whole took about twice as long at a million lines on a two-core machine.
   std::vector<Finding> run() {
-    Report report(file_);
-    Components components(netlist_, kit_ports, pdk::get_active_pdk().name, portless());
     // The shared port nets are found first: they explain some dangling ports, which are then
     // not reported again.
     std::vector<std::vector<SharedPortNet>> shared;
     for (const SourceSubcircuit* subckt : live_) shared.push_back(shared_port_nets(*subckt));
-    check_connectivity(netlist_, components, report, false, explained_by(shared));
+    const Explained explained = explained_by(shared);
+    Report report(file_);
+    Components components(netlist_, kit_ports, pdk::get_active_pdk().name, portless());
+    const auto netlist_checks = [&] {
+      check_connectivity(netlist_, components, report, false, explained);
+    };
+    // The netlist's checks and the text's share nothing they change, so they run side by side.
+    std::future<void> beside;
+    try {
+      beside = std::async(std::launch::async, netlist_checks);
+    } catch (const std::system_error&) {  // no thread to be had: all on this one
+      netlist_checks();
+    }
+    Report text_report(file_);
     for (std::size_t s = 0; s < live_.size(); ++s) {
       for (SharedPortNet& found : shared[s]) {
-        report.add("shared-port-net", Severity::error, live_[s]->name, {}, std::move(found.message),
-                   found.element);
+        text_report.add("shared-port-net", Severity::error, live_[s]->name, {},
+                        std::move(found.message), found.element);
       }
-      check_undeclared_ports(*live_[s], report);
+      check_undeclared_ports(*live_[s], text_report);
     }
-    check_usage(report);
-    return in_line_order(report);
+    check_usage(text_report);
+    if (beside.valid()) beside.get();
+    return in_line_order({&report, &text_report});
   }
 
  private:
@@ -346,24 +382,29 @@ class DialectChecker {
     }
   }
 
-  // The findings at their source lines, in line order (in the order made within a line).
-  std::vector<Finding> in_line_order(Report& report) const {
-    std::vector<Finding>& findings = report.findings();
+  // The findings at their source lines, in line order; within a line, in the order made.
+  std::vector<Finding> in_line_order(std::initializer_list<Report*> reports) const {
     std::vector<std::pair<std::size_t, std::size_t>> order;  // (line, finding)
-    order.reserve(findings.size());
-    const SourceSubcircuit* subckt = nullptr;
-    for (std::size_t i = 0; i < findings.size(); ++i) {
-      // Findings come in runs of one subcircuit.
-      if (subckt == nullptr || subckt->name != findings[i].subcircuit) {
-        const auto found = by_name_.find(findings[i].subcircuit);
-        subckt = found == by_name_.end() ? nullptr : found->second;
+    std::vector<Finding*> made;
+    for (Report* report : reports) {
+      std::vector<Finding>& findings = report->findings();
+      const SourceSubcircuit* subckt = nullptr;
+      for (std::size_t i = 0; i < findings.size(); ++i) {
+        // Findings come in runs of one subcircuit.
+        if (subckt == nullptr || subckt->name != findings[i].subcircuit) {
+          const auto found = by_name_.find(findings[i].subcircuit);
+          subckt = found == by_name_.end() ? nullptr : found->second;
+        }
+        findings[i].line = line_of(subckt, report->instance(i));
+        order.emplace_back(findings[i].line, made.size());
+        made.push_back(&findings[i]);
       }
-      findings[i].line = line_of(subckt, report.instance(i));
-      order.emplace_back(findings[i].line, i);
     }
-    std::sort(order.begin(), order.end());
-    permute(findings, order);
-    return std::move(findings);
+    sort_by_runs(order);
+    std::vector<Finding> ordered;
+    ordered.reserve(order.size());
+    for (const auto& [line, i] : order) ordered.push_back(std::move(*made[i]));
+    return ordered;
   }
 
   // The instance's element line, else the subcircuit's definition.
@@ -371,25 +412,6 @@ class DialectChecker {
     if (subckt == nullptr) return 0;
     if (!instance || *instance >= subckt->elements.size()) return subckt->line;
     return subckt->elements[*instance].line;
-  }
-
-  // Puts the finding order[i].second at i, moving each finding about once.
-  static void permute(std::vector<Finding>& findings,
-                      std::vector<std::pair<std::size_t, std::size_t>>& order) {
-    constexpr std::size_t kPlaced = SIZE_MAX;
-    for (std::size_t start = 0; start < order.size(); ++start) {
-      if (order[start].second == kPlaced || order[start].second == start) continue;
-      Finding held = std::move(findings[start]);
-      std::size_t at = start;
-      while (order[at].second != start) {
-        const std::size_t from = order[at].second;
-        findings[at] = std::move(findings[from]);
-        order[at].second = kPlaced;
-        at = from;
-      }
-      findings[at] = std::move(held);
-      order[at].second = kPlaced;
-    }
   }
 
   const DialectSource& source_;

@@ -124,6 +124,23 @@ TEST_F(Checks, DialectMistakesAreNamedAtTheirLines) {
         "not declare [undeclared-port]",
         ":3: warning: net 'q' is on 'X2,o2' alone, so it becomes port 'q', which 'top' does "
         "not declare [undeclared-port]"}},
+      {"findings of several subcircuits in line order, the netlist's first within a line",
+       ".subckt a x\nX1 x y mmi1x2\n.ends\n.subckt b x y\nX1 x y mmi1x2\nX2 p q straight\n.ends\n"
+       ".subckt top i o\nA1 i m a\nB1 m o b\n.ends\n",
+       {":2: warning: port 'o3' of instance 'X1' (mmi1x2) is neither connected nor exposed "
+        "[dangling-port]",
+        ":2: warning: net 'y' is on 'X1,o2' alone, so it becomes port 'y', which 'a' does not "
+        "declare [undeclared-port]",
+        ":5: warning: port 'o3' of instance 'X1' (mmi1x2) is neither connected nor exposed "
+        "[dangling-port]",
+        ":6: warning: net 'p' is on 'X2,o1' alone, so it becomes port 'p', which 'b' does not "
+        "declare [undeclared-port]",
+        ":6: warning: net 'q' is on 'X2,o2' alone, so it becomes port 'q', which 'b' does not "
+        "declare [undeclared-port]",
+        ":10: warning: port 'p' of instance 'B1' (b) is neither connected nor exposed "
+        "[dangling-port]",
+        ":10: warning: port 'q' of instance 'B1' (b) is neither connected nor exposed "
+        "[dangling-port]"}},
       {"a reading error is the one finding",
        "* header\n.subckt top a\nX1 a b c d e straight\n.ends\n.ends\n",
        {":5: error: .ends before begin. [read-error]"}},
