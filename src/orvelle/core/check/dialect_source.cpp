@@ -3,11 +3,12 @@
 // during the reader's one reading, the recursive netlist exactly as netweave makes it, and
 // the reader's port naming.
 
-#include <charconv>
+#include <algorithm>
 #include <cstring>
 #include <deque>
-
+#include <span>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "orvelle/core/check/detail.hpp"
 #include "orvelle/core/netweave/ports.hpp"
@@ -42,9 +43,48 @@ class TextStore {
   std::deque<std::string> big_;
 };
 
+// Views kept in blocks that never move, so that each element's nets are a span from the
+// start, however many elements follow.
+class ViewStore {
+ public:
+  template <class Views>
+  std::span<const std::string_view> keep(const Views& views, TextStore& texts,
+                                         std::string_view text) {
+    const std::size_t n = std::size(views);
+    if (blocks_.empty() || used_ + n > capacity_) {
+      capacity_ = std::max(kBlock, n);
+      blocks_.push_back(std::make_unique<std::string_view[]>(capacity_));
+      used_ = 0;
+    }
+    std::string_view* at = blocks_.back().get() + used_;
+    std::size_t i = 0;
+    for (const std::string_view view : views) at[i++] = kept(view, texts, text);
+    used_ += n;
+    return {at, n};
+  }
+
+  // Most names are views of the text itself, which outlives the records: only those of
+  // lines the reader had to rewrite (joined, respaced) are copied.
+  static std::string_view kept(std::string_view name, TextStore& texts, std::string_view text) {
+    const std::less_equal<const char*> not_after;
+    if (not_after(text.data(), name.data()) &&
+        not_after(name.data() + name.size(), text.data() + text.size())) {
+      return name;
+    }
+    return texts.keep(name);
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  std::vector<std::unique_ptr<std::string_view[]>> blocks_;
+  std::size_t used_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 struct Storage {
   TextStore texts;
-  std::vector<std::string_view> names;  // nets of elements and ports of subcircuits
+  ViewStore views;  // nets of elements and ports of subcircuits
+  std::unordered_set<std::string> components;
   std::vector<SourceElement> elements;
 };
 
@@ -59,80 +99,63 @@ class RecordObserver final : public nw::StatementObserver {
   }
 
   void element(const nw::Element& element) override {
-    elements_.push_back(
-        Pending{kept(element.name), kept(element.component), keep_names(element.nets),
-                static_cast<std::uint32_t>(element.nets.size()), element.source_line});
+    storage_.elements.push_back(SourceElement{
+        kept(element.name), component(element.component),
+        storage_.views.keep(element.nets, storage_.texts, text_), element.source_line});
   }
 
   void subckt_closed(const Subckt& subckt) override {
-    std::vector<std::string_view> ports(subckt.ports.begin(), subckt.ports.end());
-    subckts_.push_back(PendingSubckt{kept(subckt.component), keep_names(ports),
-                                     static_cast<std::uint32_t>(ports.size()),
-                                     opened_on_.at(subckt.id), assigned_, elements_.size()});
-    assigned_ = elements_.size();
+    subckts_.push_back(PendingSubckt{kept(subckt.component), keep_ports(subckt.ports),
+                                     opened_on_.at(subckt.id), assigned_,
+                                     storage_.elements.size()});
+    assigned_ = storage_.elements.size();
   }
 
-  // The records, their views made once nothing grows any more.
+  // The records, their spans of elements made once no element is added any more.
   std::vector<SourceSubcircuit> finish() {
-    auto& names = storage_.names;
-    auto& elements = storage_.elements;
-    elements.reserve(elements_.size());
-    for (const Pending& e : elements_) {
-      elements.push_back(
-          SourceElement{e.name, e.component, {names.data() + e.first, e.count}, e.line});
-    }
+    const SourceElement* elements = storage_.elements.data();
     std::vector<SourceSubcircuit> subckts;
     subckts.reserve(subckts_.size());
     for (const PendingSubckt& s : subckts_) {
-      subckts.push_back(SourceSubcircuit{s.name,
-                                         {names.data() + s.first_port, s.port_count},
-                                         s.line,
-                                         {elements.data() + s.first, s.end - s.first}});
+      subckts.push_back(
+          SourceSubcircuit{s.name, s.ports, s.line, {elements + s.first, s.end - s.first}});
     }
     return subckts;
   }
 
  private:
-  struct Pending {
-    std::string_view name;
-    std::string_view component;
-    std::size_t first;
-    std::uint32_t count;
-    std::size_t line;
-  };
   struct PendingSubckt {
     std::string_view name;
-    std::size_t first_port;
-    std::uint32_t port_count;
+    std::span<const std::string_view> ports;
     std::size_t line;
     std::size_t first;
     std::size_t end;
   };
 
-  template <class Names>
-  std::size_t keep_names(const Names& names) {
-    const std::size_t first = storage_.names.size();
-    for (const std::string_view name : names) storage_.names.push_back(kept(name));
-    return first;
+  std::span<const std::string_view> keep_ports(const std::vector<std::string>& ports) {
+    std::vector<std::string_view> views(ports.begin(), ports.end());
+    return storage_.views.keep(views, storage_.texts, text_);
   }
 
-  // Most names are views of the text itself, which outlives the records: only those of
-  // lines the reader had to rewrite (joined, respaced) are copied.
   std::string_view kept(std::string_view name) {
-    const std::less_equal<const char*> not_after;
-    if (not_after(text_.data(), name.data()) &&
-        not_after(name.data() + name.size(), text_.data() + text_.size())) {
-      return name;
+    return ViewStore::kept(name, storage_.texts, text_);
+  }
+
+  // The reader hands the component over as a string of its own; the few distinct ones are
+  // kept once each, and neighbouring elements mostly share one.
+  std::string_view component(const std::string& name) {
+    if (name != last_component_) {
+      last_component_ = *storage_.components.insert(name).first;
     }
-    return storage_.texts.keep(name);
+    return last_component_;
   }
 
   Storage& storage_;
   std::string_view text_;
   std::unordered_map<std::int64_t, std::size_t> opened_on_;  // block id -> its source line
-  std::vector<Pending> elements_;
   std::vector<PendingSubckt> subckts_;
   std::size_t assigned_ = 0;
+  std::string_view last_component_;
 };
 
 }  // namespace
@@ -140,9 +163,11 @@ class RecordObserver final : public nw::StatementObserver {
 DialectSource read_dialect(std::string_view text, const Map& kwargs) {
   DialectSource source;
   auto storage = std::make_shared<Storage>();
-  RecordObserver records(*storage, text);
-  source.netlist = nw::read_netlist(text, {}, {}, kwargs, {}, &records);
-  source.subcircuits = records.finish();
+  // The reading thread writes the records while this one assembles: on this thread's stack,
+  // beside the assembly's own state, they shared its cache lines and slowed both sides.
+  auto records = std::make_unique<RecordObserver>(*storage, text);
+  source.netlist = nw::read_netlist(text, {}, {}, kwargs, {}, records.get());
+  source.subcircuits = records->finish();
   source.texts = std::move(storage);
   return source;
 }

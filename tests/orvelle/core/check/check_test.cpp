@@ -150,6 +150,29 @@ TEST_F(Checks, DialectMistakesAreNamedAtTheirLines) {
   }
 }
 
+// Large enough to be read on two threads, and for the records to fill several blocks.
+TEST_F(Checks, ALongSubcircuitIsNamedAtItsLastLines) {
+  constexpr int kChain = 30'000;
+  std::string netlist = ".subckt top a b\n";
+  for (int i = 0; i < kChain; ++i) {
+    netlist += "X";  // appended, not concatenated: g++ 12 misreads the latter
+    netlist += std::to_string(i);
+    netlist += i == 0 ? " a" : " n" + std::to_string(i);
+    netlist += i + 1 == kChain ? " b" : " n" + std::to_string(i + 1);
+    netlist += " straight\n";
+  }
+  netlist += "Y a bb straight\n.ends\n";
+  const std::string last = std::to_string(kChain + 2);
+  EXPECT_EQ(checked(netlist),
+            (std::vector<std::string>{
+                ":2: error: instance port 'X0,o1' is on port net 'a' with 'Y,o1' (line " + last +
+                    "); only the last one becomes port 'a', so 'X0,o1' is left unconnected "
+                    "[shared-port-net]",
+                ":" + last +
+                    ": warning: net 'bb' is on 'Y,o2' alone, so it becomes port 'bb', which 'top' "
+                    "does not declare; did you mean 'b'? [undeclared-port]"}));
+}
+
 TEST_F(Checks, TheLaterOfTwoDefinitionsIsChecked) {
   const char* netlist =
       ".subckt arm a b\nX1 a b straight\n.ends\n"
