@@ -15,6 +15,7 @@
 #include "orvelle/codec/yaml.hpp"
 #include "orvelle/core/check/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
+#include "orvelle/memory.hpp"
 #include "orvelle/pdk/pdk.hpp"
 
 namespace orvelle::check {
@@ -37,7 +38,10 @@ std::string read_whole_file(const std::string& path) {
   std::string content;
   std::error_code unknown_size;
   const auto size = std::filesystem::file_size(path, unknown_size);
-  if (!unknown_size) content.reserve(size);  // one block, not a copy at each doubling
+  if (!unknown_size) {
+    content.reserve(size);  // one block, not a copy at each doubling
+    orvelle::detail::advise_huge_pages(content.data(), size);
+  }
   char chunk[1 << 16];
   std::size_t n = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) content.append(chunk, n);

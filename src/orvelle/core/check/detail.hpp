@@ -95,6 +95,9 @@ inline bool same_name(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+/// The component of an instance of a recursive netlist.
+std::string_view component_of(const Value& instance);
+
 /// Looks the instances of one netlist up by name. Connections and ports mostly come in the
 /// order of the instances, so the last one found and the few after it are tried before the
 /// mapping's index, whose lookups in a large netlist wait on memory.
@@ -155,8 +158,7 @@ class Components {
   std::string kit_name_;
   std::vector<std::string_view> portless_;
   std::unordered_map<std::string, ComponentPorts, StringHash, std::equal_to<>> resolved_;
-  const ComponentPorts* last_ = nullptr;
-  std::string_view last_name_;
+  std::vector<std::pair<std::string_view, const ComponentPorts*>> first_few_;
 };
 
 /// Instance ports whose dangling is already explained by another finding, asked with the

@@ -41,6 +41,15 @@ std::string concatenated(std::initializer_list<std::string_view> pieces) {
   return out;
 }
 
+std::string_view component_of(const Value& instance) {
+  // The reader and the schema's order put the component first.
+  const Map& fields = instance.as_map();
+  if (!fields.empty() && same_name(fields.begin()->first, "component")) {
+    return fields.begin()->second.as_string();
+  }
+  return fields.at("component").as_string();
+}
+
 void Report::add(std::string_view check, Severity severity, std::string_view subcircuit,
                  std::string path, std::string message, std::optional<std::size_t> instance) {
   Finding& finding = findings_.emplace_back();
@@ -114,16 +123,18 @@ ComponentPorts Components::make(std::string_view component) const {
 }
 
 const ComponentPorts& Components::resolve(std::string_view component) {
-  // Neighbouring instances mostly share a component.
-  if (last_ != nullptr && component == last_name_) return *last_;
+  // A netlist uses few components: a short list finds them before the table is asked.
+  constexpr std::size_t kFirstFew = 16;
+  for (const auto& [name, ports] : first_few_) {
+    if (same_name(name, component)) return *ports;
+  }
   auto found = resolved_.find(component);
   if (found == resolved_.end()) {
     found = resolved_.emplace(std::string(component), make(component)).first;
     found->second.index();
+    if (first_few_.size() < kFirstFew) first_few_.emplace_back(found->first, &found->second);
   }
-  last_name_ = found->first;
-  last_ = &found->second;
-  return *last_;
+  return found->second;
 }
 
 namespace {
@@ -199,7 +210,7 @@ class NetlistChecker {
     std::size_t slots = 0;
     std::size_t i = 0;
     for (const auto& [instance, fields] : instances_) {
-      const std::string_view component = fields.as_map().at("component").as_string();
+      const std::string_view component = component_of(fields);
       const ComponentPorts& resolved = components_.resolve(component);
       if (resolved.kind == ComponentPorts::Kind::unknown) report_unknown(instance, component, i);
       kinds_.push_back(&resolved);
@@ -252,8 +263,7 @@ class NetlistChecker {
   void report_missing_port(Use where, std::string_view text, std::string_view instance,
                            std::string_view port, std::size_t i, const ComponentPorts& component) {
     if (!reported_missing_.emplace(text).second) return;
-    const std::string_view component_name =
-        instances_.nth(i)->second.as_map().at("component").as_string();
+    const std::string_view component_name = component_of(instances_.nth(i)->second);
     report(where, "missing-port",
            "instance " + in_quotes(instance) + " (" + std::string(component_name) +
                ") has no port " + in_quotes(port) + "; its ports are " + listed(component.ports),
@@ -299,7 +309,7 @@ class NetlistChecker {
       if (std::find(first, end, kUnused) == end) continue;  // every port used: the usual case
       const auto instance = instances_.nth(i);
       const std::string_view name = instance->first;
-      const std::string_view component = instance->second.as_map().at("component").as_string();
+      const std::string_view component = component_of(instance->second);
       const std::vector<std::string>& ports = kinds_[i]->ports;
       for (std::size_t p = 0; p < ports.size(); ++p) {
         if (first[static_cast<std::ptrdiff_t>(p)] != kUnused) continue;
@@ -348,7 +358,7 @@ void check_hierarchy(const RecursiveNetlist& netlist, Report& report) {
   std::string_view last;
   for (const auto& [name, subcircuit] : netlist) {
     for (const auto& [instance, fields] : subcircuit.as_map().at("instances").as_map()) {
-      const std::string_view component = fields.as_map().at("component").as_string();
+      const std::string_view component = component_of(fields);
       if (component != last) used.insert(component);
       last = component;
     }
