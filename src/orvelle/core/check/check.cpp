@@ -116,7 +116,7 @@ std::vector<Finding> check_document(const Value& document, const std::string& fi
   detail::Report report(file);
   detail::check_connectivity(netlist, components, report);
   detail::check_hierarchy(netlist, report);
-  return std::move(report.findings());
+  return std::move(report).take();
 }
 
 std::vector<Finding> check_text(std::string_view text, const std::string& file, const Map& kwargs) {

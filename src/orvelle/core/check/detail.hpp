@@ -74,14 +74,18 @@ class Report {
   void add(std::string_view check, Severity severity, std::string_view subcircuit, std::string path,
            std::string message, std::optional<std::size_t> instance = std::nullopt);
 
-  std::vector<Finding>& findings() noexcept { return findings_; }
-  std::optional<std::size_t> instance(std::size_t finding) const noexcept {
-    return instances_[finding];
-  }
+  std::size_t size() const noexcept { return instances_.size(); }
+  Finding& operator[](std::size_t i) noexcept { return blocks_[i / kBlock][i % kBlock]; }
+  std::optional<std::size_t> instance(std::size_t i) const noexcept { return instances_[i]; }
+  /// The findings in the order made.
+  std::vector<Finding> take() &&;
 
  private:
+  // Blocks never grow past their first capacity, so a finding never moves as more come: a
+  // large netlist can give hundreds of thousands.
+  static constexpr std::size_t kBlock = 4096;
   std::string file_;
-  std::vector<Finding> findings_;
+  std::vector<std::vector<Finding>> blocks_;
   std::vector<std::optional<std::size_t>> instances_;  // by finding
 };
 
@@ -172,6 +176,29 @@ using Explained = std::function<bool(std::string_view subcircuit, std::string_vi
 /// `with_paths`, the findings' paths are left empty (for findings located otherwise).
 void check_connectivity(const RecursiveNetlist& netlist, Components& components, Report& report,
                         bool with_paths = true, const Explained& explained = {});
+
+class NetlistUses;
+
+/// The same checks in two steps, so that the second can be shared out between threads: the
+/// instance ports' uses, then the dangling ports, in shares of the instances.
+class Connectivity {
+ public:
+  Connectivity(const RecursiveNetlist& netlist, Components& components, bool with_paths,
+               Explained explained);
+  ~Connectivity();
+  /// Every finding but the dangling ports.
+  void check_uses(Report& report);
+  /// The dangling ports of share `part` of `parts` of every netlist's instances; after
+  /// check_uses(), and safe to call for different shares at once.
+  void report_dangling(std::size_t part, std::size_t parts, Report& report) const;
+
+ private:
+  const RecursiveNetlist& netlist_;
+  Components& components_;
+  bool with_paths_;
+  Explained explained_;
+  std::vector<std::unique_ptr<NetlistUses>> netlists_;
+};
 
 /// Netlists that no instance uses (other than the top, the first) and netlists with no
 /// instances.

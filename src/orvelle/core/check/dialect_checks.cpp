@@ -168,6 +168,18 @@ void sort_by_runs(std::vector<T>& items) {
   }
 }
 
+// Runs `work` on a thread of its own, or here and now when no thread is to be had (the
+// future is then empty).
+template <class Work>
+std::future<void> on_another_thread(Work work) {
+  try {
+    return std::async(std::launch::async, work);
+  } catch (const std::system_error&) {
+    work();
+    return {};
+  }
+}
+
 // The declared ports of a subcircuit, looked up as often as its instances have nets.
 class DeclaredPorts {
  public:
@@ -204,30 +216,28 @@ class DialectChecker {
     // not reported again.
     std::vector<std::vector<SharedPortNet>> shared;
     for (const SourceSubcircuit* subckt : live_) shared.push_back(shared_port_nets(*subckt));
-    const Explained explained = explained_by(shared);
-    Report report(file_);
     Components components(netlist_, kit_ports, pdk::get_active_pdk().name, portless());
-    const auto netlist_checks = [&] {
-      check_connectivity(netlist_, components, report, false, explained);
-    };
-    // The netlist's checks and the text's share nothing they change, so they run side by side.
-    std::future<void> beside;
-    try {
-      beside = std::async(std::launch::async, netlist_checks);
-    } catch (const std::system_error&) {  // no thread to be had: all on this one
-      netlist_checks();
-    }
-    Report text_report(file_);
+    Connectivity connectivity(netlist_, components, false, explained_by(shared));
+    // The netlist's checks and the text's share nothing they change, so they run side by
+    // side; then the dangling ports, most of the findings, are shared out between the two.
+    Report uses(file_);
+    Report text(file_);
+    Report dangling(file_);
+    Report dangling_later(file_);
+    std::future<void> beside = on_another_thread([&] { connectivity.check_uses(uses); });
     for (std::size_t s = 0; s < live_.size(); ++s) {
       for (SharedPortNet& found : shared[s]) {
-        text_report.add("shared-port-net", Severity::error, live_[s]->name, {},
-                        std::move(found.message), found.element);
+        text.add("shared-port-net", Severity::error, live_[s]->name, {}, std::move(found.message),
+                 found.element);
       }
-      check_undeclared_ports(*live_[s], text_report);
+      check_undeclared_ports(*live_[s], text);
     }
-    check_usage(text_report);
+    check_usage(text);
     if (beside.valid()) beside.get();
-    return in_line_order({&report, &text_report});
+    beside = on_another_thread([&] { connectivity.report_dangling(1, 2, dangling_later); });
+    connectivity.report_dangling(0, 2, dangling);
+    if (beside.valid()) beside.get();
+    return in_line_order({&uses, &dangling, &dangling_later, &text});
   }
 
  private:
@@ -387,17 +397,17 @@ class DialectChecker {
     std::vector<std::pair<std::size_t, std::size_t>> order;  // (line, finding)
     std::vector<Finding*> made;
     for (Report* report : reports) {
-      std::vector<Finding>& findings = report->findings();
       const SourceSubcircuit* subckt = nullptr;
-      for (std::size_t i = 0; i < findings.size(); ++i) {
+      for (std::size_t i = 0; i < report->size(); ++i) {
+        Finding& finding = (*report)[i];
         // Findings come in runs of one subcircuit.
-        if (subckt == nullptr || subckt->name != findings[i].subcircuit) {
-          const auto found = by_name_.find(findings[i].subcircuit);
+        if (subckt == nullptr || subckt->name != finding.subcircuit) {
+          const auto found = by_name_.find(finding.subcircuit);
           subckt = found == by_name_.end() ? nullptr : found->second;
         }
-        findings[i].line = line_of(subckt, report->instance(i));
-        order.emplace_back(findings[i].line, made.size());
-        made.push_back(&findings[i]);
+        finding.line = line_of(subckt, report->instance(i));
+        order.emplace_back(finding.line, made.size());
+        made.push_back(&finding);
       }
     }
     sort_by_runs(order);

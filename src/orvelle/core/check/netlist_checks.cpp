@@ -2,6 +2,7 @@
 // subcircuits are used.
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 
 #include "orvelle/core/check/detail.hpp"
@@ -52,7 +53,8 @@ std::string_view component_of(const Value& instance) {
 
 void Report::add(std::string_view check, Severity severity, std::string_view subcircuit,
                  std::string path, std::string message, std::optional<std::size_t> instance) {
-  Finding& finding = findings_.emplace_back();
+  if (blocks_.empty() || blocks_.back().size() == kBlock) blocks_.emplace_back().reserve(kBlock);
+  Finding& finding = blocks_.back().emplace_back();
   finding.file = file_;
   finding.path = std::move(path);
   finding.severity = severity;
@@ -60,6 +62,15 @@ void Report::add(std::string_view check, Severity severity, std::string_view sub
   finding.subcircuit = subcircuit;
   finding.message = std::move(message);
   instances_.push_back(instance);
+}
+
+std::vector<Finding> Report::take() && {
+  std::vector<Finding> findings;
+  findings.reserve(size());
+  for (std::vector<Finding>& block : blocks_) {
+    std::move(block.begin(), block.end(), std::back_inserter(findings));
+  }
+  return findings;
 }
 
 std::optional<std::size_t> InstanceFinder::find(std::string_view name) noexcept {
@@ -165,11 +176,13 @@ struct Use {
   std::uint32_t index;  // of the connection or the external port
 };
 
+}  // namespace
+
 // The uses of one netlist's instance ports, told apart by instance and port position.
-class NetlistChecker {
+class NetlistUses {
  public:
-  NetlistChecker(std::string_view name, const Map& netlist, Components& components, bool with_paths,
-                 const Explained& explained, Report& report)
+  NetlistUses(std::string_view name, const Map& netlist, Components& components, bool with_paths,
+              const Explained& explained, Report& report)
       : with_paths_(with_paths),
         name_(name),
         instances_(netlist.at("instances").as_map()),
@@ -180,7 +193,8 @@ class NetlistChecker {
         report_(report),
         finder_(instances_) {}
 
-  void run() {
+  // Every use of an instance port, reporting what is wrong with it.
+  void check() {
     resolve_instances();
     std::uint32_t index = 0;
     for (const auto& [from, to] : connections_) {
@@ -190,8 +204,30 @@ class NetlistChecker {
     }
     index = 0;
     for (const auto& [port, target] : ports_) use(target.as_string(), {Use::Kind::port, index++});
-    report_dangling();
   }
+
+  // The ports of instances [first, end) that check() found unused, in instance order.
+  void report_dangling(std::size_t first_instance, std::size_t end_instance, Report& report) const {
+    for (std::size_t i = first_instance; i < end_instance; ++i) {
+      const auto first = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i]);
+      const auto end = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i + 1]);
+      if (std::find(first, end, kUnused) == end) continue;  // every port used: the usual case
+      const auto instance = instances_.nth(i);
+      const std::string_view name = instance->first;
+      const std::string_view component = component_of(instance->second);
+      const std::vector<std::string>& ports = kinds_[i]->ports;
+      for (std::size_t p = 0; p < ports.size(); ++p) {
+        if (first[static_cast<std::ptrdiff_t>(p)] != kUnused) continue;
+        if (explained_ && explained_(name_, name, ports[p])) continue;
+        report.add("dangling-port", Severity::warning, name_, pointer({name_, "instances", name}),
+                   concatenated({"port '", ports[p], "' of instance '", name, "' (", component,
+                                 ") is neither connected nor exposed"}),
+                   i);
+      }
+    }
+  }
+
+  std::size_t instance_count() const noexcept { return instances_.size(); }
 
  private:
   static constexpr std::uint64_t kUnused = 0;
@@ -302,26 +338,6 @@ class NetlistChecker {
     report_.add(check, Severity::error, name_, path_of(where), std::move(message), instance);
   }
 
-  void report_dangling() {
-    for (std::size_t i = 0; i < kinds_.size(); ++i) {
-      const auto first = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i]);
-      const auto end = slot_uses_.begin() + static_cast<std::ptrdiff_t>(first_slot_[i + 1]);
-      if (std::find(first, end, kUnused) == end) continue;  // every port used: the usual case
-      const auto instance = instances_.nth(i);
-      const std::string_view name = instance->first;
-      const std::string_view component = component_of(instance->second);
-      const std::vector<std::string>& ports = kinds_[i]->ports;
-      for (std::size_t p = 0; p < ports.size(); ++p) {
-        if (first[static_cast<std::ptrdiff_t>(p)] != kUnused) continue;
-        if (explained_ && explained_(name_, name, ports[p])) continue;
-        report_.add("dangling-port", Severity::warning, name_, pointer({name_, "instances", name}),
-                    concatenated({"port '", ports[p], "' of instance '", name, "' (", component,
-                                  ") is neither connected nor exposed"}),
-                    i);
-      }
-    }
-  }
-
   // Paths are made only for findings that are located by them, not by source lines.
   std::string pointer(std::initializer_list<std::string_view> keys) const {
     return with_paths_ ? json_pointer(keys) : std::string();
@@ -344,12 +360,37 @@ class NetlistChecker {
   std::unordered_set<std::string, StringHash, std::equal_to<>> reported_missing_;
 };
 
-}  // namespace
+Connectivity::Connectivity(const RecursiveNetlist& netlist, Components& components, bool with_paths,
+                           Explained explained)
+    : netlist_(netlist),
+      components_(components),
+      with_paths_(with_paths),
+      explained_(std::move(explained)) {}
+
+Connectivity::~Connectivity() = default;
+
+void Connectivity::check_uses(Report& report) {
+  for (const auto& [name, subcircuit] : netlist_) {
+    netlists_.push_back(std::make_unique<NetlistUses>(name, subcircuit.as_map(), components_,
+                                                      with_paths_, explained_, report));
+    netlists_.back()->check();
+  }
+}
+
+void Connectivity::report_dangling(std::size_t part, std::size_t parts, Report& report) const {
+  for (const auto& uses : netlists_) {
+    const std::size_t count = uses->instance_count();
+    uses->report_dangling(count * part / parts, count * (part + 1) / parts, report);
+  }
+}
 
 void check_connectivity(const RecursiveNetlist& netlist, Components& components, Report& report,
                         bool with_paths, const Explained& explained) {
+  // Netlist by netlist: each one's dangling ports after its other findings.
   for (const auto& [name, subcircuit] : netlist) {
-    NetlistChecker(name, subcircuit.as_map(), components, with_paths, explained, report).run();
+    NetlistUses uses(name, subcircuit.as_map(), components, with_paths, explained, report);
+    uses.check();
+    uses.report_dangling(0, uses.instance_count(), report);
   }
 }
 
