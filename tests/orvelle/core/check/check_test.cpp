@@ -150,7 +150,8 @@ TEST_F(Checks, DialectMistakesAreNamedAtTheirLines) {
   }
 }
 
-// Large enough to be read on two threads, and for the records to fill several blocks.
+// Large enough to be read on two threads, for the records to fill several blocks, and for
+// the dangling ports to be shared out between threads.
 TEST_F(Checks, ALongSubcircuitIsNamedAtItsLastLines) {
   constexpr int kChain = 30'000;
   std::string netlist = ".subckt top a b\n";
@@ -159,15 +160,19 @@ TEST_F(Checks, ALongSubcircuitIsNamedAtItsLastLines) {
     netlist += std::to_string(i);
     netlist += i == 0 ? " a" : " n" + std::to_string(i);
     netlist += i + 1 == kChain ? " b" : " n" + std::to_string(i + 1);
-    netlist += " straight\n";
+    netlist += i == 0 || i + 1 == kChain ? " mmi1x2\n" : " straight\n";
   }
   netlist += "Y a bb straight\n.ends\n";
   const std::string last = std::to_string(kChain + 2);
   EXPECT_EQ(checked(netlist),
             (std::vector<std::string>{
+                ":2: warning: port 'o3' of instance 'X0' (mmi1x2) is neither connected nor "
+                "exposed [dangling-port]",
                 ":2: error: instance port 'X0,o1' is on port net 'a' with 'Y,o1' (line " + last +
                     "); only the last one becomes port 'a', so 'X0,o1' is left unconnected "
                     "[shared-port-net]",
+                ":30001: warning: port 'o3' of instance 'X29999' (mmi1x2) is neither connected "
+                "nor exposed [dangling-port]",
                 ":" + last +
                     ": warning: net 'bb' is on 'Y,o2' alone, so it becomes port 'bb', which 'top' "
                     "does not declare; did you mean 'b'? [undeclared-port]"}));
