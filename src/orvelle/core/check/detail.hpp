@@ -26,8 +26,14 @@ namespace orvelle::check::detail {
 struct SourceElement {
   std::string_view name;
   std::string_view component;
-  std::span<const std::string_view> nets;  // in the order written
   std::size_t line = 0;
+};
+
+/// A net of an element that is one of its subcircuit's declared port nets.
+struct PortNetUse {
+  std::size_t element;     // in the subcircuit's elements
+  std::uint32_t position;  // among the element's nets
+  std::uint32_t port;      // among the subcircuit's declared ports
 };
 
 /// One subcircuit definition, with the elements the reader gives it.
@@ -36,6 +42,20 @@ struct SourceSubcircuit {
   std::span<const std::string_view> ports;  // the declared port nets
   std::size_t line = 0;
   std::span<const SourceElement> elements;
+  std::span<const PortNetUse> port_net_uses;  // in the order written
+};
+
+/// The declared ports of a subcircuit, looked up as often as its instances have nets.
+class DeclaredPorts {
+ public:
+  DeclaredPorts() = default;
+  explicit DeclaredPorts(std::span<const std::string_view> ports);
+  /// The position of `net` among the ports (the first, for a name declared twice), or nothing.
+  std::optional<std::size_t> find(std::string_view net) const;
+
+ private:
+  std::span<const std::string_view> ports_;
+  std::unordered_map<std::string_view, std::size_t> index_;
 };
 
 /// A dialect text read once: its subcircuits in the order the reader completes them (at

@@ -13,6 +13,24 @@
 
 namespace orvelle::check::detail {
 
+DeclaredPorts::DeclaredPorts(std::span<const std::string_view> ports) : ports_(ports) {
+  constexpr std::size_t kLinearUpTo = 8;
+  if (ports.size() <= kLinearUpTo) return;
+  for (std::size_t i = 0; i < ports.size(); ++i) index_.try_emplace(ports[i], i);
+}
+
+std::optional<std::size_t> DeclaredPorts::find(std::string_view net) const {
+  if (index_.empty()) {
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+      if (same_name(ports_[i], net)) return i;
+    }
+    return std::nullopt;
+  }
+  const auto at = index_.find(net);
+  if (at == index_.end()) return std::nullopt;
+  return at->second;
+}
+
 bool one_edit_apart(std::string_view a, std::string_view b) noexcept {
   if (a.size() < b.size()) std::swap(a, b);
   if (a.size() - b.size() > 1) return false;
@@ -180,30 +198,6 @@ std::future<void> on_another_thread(Work work) {
   }
 }
 
-// The declared ports of a subcircuit, looked up as often as its instances have nets.
-class DeclaredPorts {
- public:
-  explicit DeclaredPorts(std::span<const std::string_view> ports) : ports_(ports) {
-    constexpr std::size_t kLinearUpTo = 8;
-    if (ports.size() <= kLinearUpTo) return;
-    for (std::size_t i = 0; i < ports.size(); ++i) index_.try_emplace(ports[i], i);
-  }
-  std::optional<std::size_t> find(std::string_view net) const {
-    if (index_.empty()) {
-      const auto at = std::find(ports_.begin(), ports_.end(), net);
-      if (at == ports_.end()) return std::nullopt;
-      return static_cast<std::size_t>(at - ports_.begin());
-    }
-    const auto at = index_.find(net);
-    if (at == index_.end()) return std::nullopt;
-    return at->second;
-  }
-
- private:
-  std::span<const std::string_view> ports_;
-  std::unordered_map<std::string_view, std::size_t> index_;
-};
-
 class DialectChecker {
  public:
   DialectChecker(const DialectSource& source, const std::string& file)
@@ -273,15 +267,9 @@ class DialectChecker {
 
   // The reader keeps only the last instance port on a declared port net as that port.
   std::vector<SharedPortNet> shared_port_nets(const SourceSubcircuit& subckt) const {
-    const DeclaredPorts declared(subckt.ports);
     std::vector<std::vector<std::pair<std::size_t, std::size_t>>> touches(subckt.ports.size());
-    for (std::size_t e = 0; e < subckt.elements.size(); ++e) {
-      const auto nets = subckt.elements[e].nets;
-      for (std::size_t position = 0; position < nets.size(); ++position) {
-        if (const auto port = declared.find(nets[position])) {
-          touches[*port].emplace_back(e, position);
-        }
-      }
+    for (const PortNetUse& use : subckt.port_net_uses) {
+      touches[use.port].emplace_back(use.element, use.position);
     }
     std::vector<SharedPortNet> found;
     for (std::size_t port = 0; port < touches.size(); ++port) {

@@ -83,54 +83,108 @@ class ViewStore {
 
 struct Storage {
   TextStore texts;
-  ViewStore views;  // nets of elements and ports of subcircuits
+  ViewStore views;  // the declared ports of subcircuits, and nets waiting for their block
   std::unordered_set<std::string> components;
   std::vector<SourceElement> elements;
+  std::vector<PortNetUse> port_net_uses;
 };
 
 // Collects the statements as the reader reads them. A subcircuit's elements are every
-// element read since the previous ".ends", so they are always the latest run of elements.
+// element read since the previous ".ends": always the latest run of elements, joining the
+// block that ".ends" closes, the innermost open one.
+//
+// Of the nets, only the uses of a declared port net of their subcircuit are kept: a large
+// text has millions of nets. As read, an element's nets are looked up in the ports of the
+// innermost open block, the block it joins unless another block opens before the next
+// ".ends". In that rare case (a block inside a block, after elements of the outer one) the
+// lookups were made in the wrong ports; a second reading then keeps each element's nets
+// until its block closes.
 class RecordObserver final : public nw::StatementObserver {
  public:
-  RecordObserver(Storage& storage, std::string_view text) : storage_(storage), text_(text) {}
+  enum class Nets { looked_up_as_read, kept_until_closed };
+
+  RecordObserver(Storage& storage, std::string_view text, Nets nets)
+      : storage_(storage), text_(text), nets_(nets) {}
+
+  // Whether the records are wrong and the text must be read again, keeping the nets.
+  bool looked_up_too_early() const noexcept { return looked_up_too_early_; }
 
   void subckt_opened(const Subckt& subckt, std::size_t source_line) override {
-    opened_on_.insert_or_assign(subckt.id, source_line);
+    if (storage_.elements.size() > assigned_) looked_up_too_early_ = true;
+    const std::span<const std::string_view> ports = keep_ports(subckt.ports);
+    open_.push_back(OpenBlock{subckt.id, source_line, ports, DeclaredPorts(ports)});
   }
 
   void element(const nw::Element& element) override {
-    storage_.elements.push_back(SourceElement{
-        kept(element.name), component(element.component),
-        storage_.views.keep(element.nets, storage_.texts, text_), element.source_line});
+    const std::size_t index = storage_.elements.size();
+    storage_.elements.push_back(
+        SourceElement{kept(element.name), component(element.component), element.source_line});
+    if (nets_ == Nets::kept_until_closed) {
+      waiting_.push_back(storage_.views.keep(element.nets, storage_.texts, text_));
+    } else if (!open_.empty()) {
+      look_up(element.nets, index, open_.back().declared);
+    }
   }
 
   void subckt_closed(const Subckt& subckt) override {
-    subckts_.push_back(PendingSubckt{kept(subckt.component), keep_ports(subckt.ports),
-                                     opened_on_.at(subckt.id), assigned_,
-                                     storage_.elements.size()});
+    const OpenBlock block = std::move(open_.back());  // the reader closes the innermost
+    open_.pop_back();
+    for (std::size_t w = 0; w < waiting_.size(); ++w) {
+      look_up(waiting_[w], assigned_ + w, block.declared);
+    }
+    waiting_.clear();
+    subckts_.push_back(PendingSubckt{kept(subckt.component), block.ports, block.line, assigned_,
+                                     storage_.elements.size(), uses_assigned_,
+                                     storage_.port_net_uses.size()});
     assigned_ = storage_.elements.size();
+    uses_assigned_ = storage_.port_net_uses.size();
   }
 
-  // The records, their spans of elements made once no element is added any more.
+  // The records, their spans made once nothing grows any more.
   std::vector<SourceSubcircuit> finish() {
     const SourceElement* elements = storage_.elements.data();
+    PortNetUse* uses = storage_.port_net_uses.data();
     std::vector<SourceSubcircuit> subckts;
     subckts.reserve(subckts_.size());
     for (const PendingSubckt& s : subckts_) {
-      subckts.push_back(
-          SourceSubcircuit{s.name, s.ports, s.line, {elements + s.first, s.end - s.first}});
+      for (std::size_t u = s.first_use; u < s.end_use; ++u) uses[u].element -= s.first;
+      subckts.push_back(SourceSubcircuit{s.name,
+                                         s.ports,
+                                         s.line,
+                                         {elements + s.first, s.end - s.first},
+                                         {uses + s.first_use, s.end_use - s.first_use}});
     }
     return subckts;
   }
 
  private:
+  struct OpenBlock {
+    std::int64_t id;
+    std::size_t line;
+    std::span<const std::string_view> ports;
+    DeclaredPorts declared;
+  };
   struct PendingSubckt {
     std::string_view name;
     std::span<const std::string_view> ports;
     std::size_t line;
-    std::size_t first;
+    std::size_t first;  // elements [first, end)
     std::size_t end;
+    std::size_t first_use;  // port net uses [first_use, end_use)
+    std::size_t end_use;
   };
+
+  template <class Nets>
+  void look_up(const Nets& nets, std::size_t element, const DeclaredPorts& declared) {
+    std::uint32_t position = 0;
+    for (const std::string_view net : nets) {
+      if (const auto port = declared.find(net)) {
+        storage_.port_net_uses.push_back(
+            PortNetUse{element, position, static_cast<std::uint32_t>(*port)});
+      }
+      ++position;
+    }
+  }
 
   std::span<const std::string_view> keep_ports(const std::vector<std::string>& ports) {
     std::vector<std::string_view> views(ports.begin(), ports.end());
@@ -152,24 +206,40 @@ class RecordObserver final : public nw::StatementObserver {
 
   Storage& storage_;
   std::string_view text_;
-  std::unordered_map<std::int64_t, std::size_t> opened_on_;  // block id -> its source line
+  Nets nets_;
+  bool looked_up_too_early_ = false;
+  std::vector<OpenBlock> open_;
+  std::vector<std::span<const std::string_view>> waiting_;  // nets of elements since ".ends"
   std::vector<PendingSubckt> subckts_;
   std::size_t assigned_ = 0;
+  std::size_t uses_assigned_ = 0;
   std::string_view last_component_;
 };
 
-}  // namespace
-
-DialectSource read_dialect(std::string_view text, const Map& kwargs) {
+DialectSource read_with(std::string_view text, const Map& kwargs, RecordObserver::Nets nets,
+                        bool& looked_up_too_early) {
   DialectSource source;
   auto storage = std::make_shared<Storage>();
   // The reading thread writes the records while this one assembles: on this thread's stack,
   // beside the assembly's own state, they shared its cache lines and slowed both sides.
-  auto records = std::make_unique<RecordObserver>(*storage, text);
+  auto records = std::make_unique<RecordObserver>(*storage, text, nets);
   source.netlist = nw::read_netlist(text, {}, {}, kwargs, {}, records.get());
+  looked_up_too_early = records->looked_up_too_early();
   source.subcircuits = records->finish();
   source.texts = std::move(storage);
   return source;
+}
+
+}  // namespace
+
+DialectSource read_dialect(std::string_view text, const Map& kwargs) {
+  bool again = false;
+  DialectSource source = read_with(text, kwargs, RecordObserver::Nets::looked_up_as_read, again);
+  if (!again) return source;
+  // The reader's warnings reached the handler once already.
+  std::vector<std::string> warned_already;
+  const WarningCapture capture(warned_already);
+  return read_with(text, kwargs, RecordObserver::Nets::kept_until_closed, again);
 }
 
 std::shared_ptr<const std::vector<std::string>> kit_ports(std::string_view component) {

@@ -178,6 +178,33 @@ TEST_F(Checks, ALongSubcircuitIsNamedAtItsLastLines) {
                     "does not declare; did you mean 'b'? [undeclared-port]"}));
 }
 
+// A block opened inside another after some of the outer one's elements takes those elements
+// (they join the block the next ".ends" closes): their nets are held to its ports. The
+// reader's warnings still come once.
+TEST_F(Checks, ABlockInsideABlockTakesTheElementsBeforeIt) {
+  std::vector<std::string> warnings;
+  std::vector<std::string> found;
+  {
+    const WarningCapture capture(warnings);
+    found = checked(
+        ".subckt outer b a\nX1 a m straight length='later'\n.subckt inner a c\nX2 a c straight\n"
+        ".ends\nX3 a b straight\n.ends\n.subckt top p q\nI1 p q outer\nJ1 p q inner\n.ends\n");
+  }
+  EXPECT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(found,
+            (std::vector<std::string>{
+                ":2: error: instance port 'X1,o1' is on port net 'a' with 'X2,o1' (line 4); only "
+                "the last one becomes port 'a', so 'X1,o1' is left unconnected [shared-port-net]",
+                ":2: warning: net 'm' is on 'X1,o2' alone, so it becomes port 'm', which 'inner' "
+                "does not declare [undeclared-port]",
+                ":9: error: instance port 'I1,a' is on port net 'p' with 'J1,a' (line 10); only "
+                "the last one becomes port 'p', so 'I1,a' is left unconnected [shared-port-net]",
+                ":9: error: instance port 'I1,b' is on port net 'q' with 'J1,c' (line 10); only "
+                "the last one becomes port 'q', so 'I1,b' is left unconnected [shared-port-net]",
+                ":10: warning: port 'm' of instance 'J1' (inner) is neither connected nor exposed "
+                "[dangling-port]"}));
+}
+
 TEST_F(Checks, TheLaterOfTwoDefinitionsIsChecked) {
   const char* netlist =
       ".subckt arm a b\nX1 a b straight\n.ends\n"
