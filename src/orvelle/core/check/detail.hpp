@@ -72,6 +72,10 @@ struct DialectSource {
 /// reader's warnings reach the warning handler once each, as netweave gives them.
 DialectSource read_dialect(std::string_view text, const Map& kwargs);
 
+/// The same, keeping each element's nets until its block closes, as read_dialect does when a
+/// block opens inside another after some of its elements; for tests to compare the two.
+DialectSource read_dialect_keeping_nets(std::string_view text, const Map& kwargs);
+
 /// The ports the active kit gives `component`, in the reader's order; empty when the kit
 /// does not know it (or knows it without ports, which no instance can then use).
 std::shared_ptr<const std::vector<std::string>> kit_ports(std::string_view component);

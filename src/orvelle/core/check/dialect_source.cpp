@@ -239,6 +239,11 @@ DialectSource read_dialect(std::string_view text, const Map& kwargs) {
   // The reader's warnings reached the handler once already.
   std::vector<std::string> warned_already;
   const WarningCapture capture(warned_already);
+  return read_dialect_keeping_nets(text, kwargs);
+}
+
+DialectSource read_dialect_keeping_nets(std::string_view text, const Map& kwargs) {
+  bool again = false;
   return read_with(text, kwargs, RecordObserver::Nets::kept_until_closed, again);
 }
 

@@ -205,6 +205,47 @@ TEST_F(Checks, ABlockInsideABlockTakesTheElementsBeforeIt) {
                 "[dangling-port]"}));
 }
 
+// Looking an element's nets up as it is read, in the innermost open block's ports, finds what
+// keeping them until the block closes finds, on texts with blocks inside blocks and elements
+// outside any.
+TEST_F(Checks, NetsLookedUpAsReadAgreeWithNetsKept) {
+  std::mt19937 random(11);
+  const auto pick = [&](std::initializer_list<const char*> words) {
+    return std::string(words.begin()[random() % words.size()]);
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    int open = 0;
+    for (int line = 0; line < 12; ++line) {
+      const unsigned what = random() % 8;
+      if (what == 0) {
+        text += ".subckt ";  // appended, not concatenated: g++ 12 misreads the latter
+        text +=
+            pick({"s1", "s2", "s3"}) + " " + pick({"a", "b", "c"}) + " " + pick({"a", "b", "d"});
+        text += "\n";
+        ++open;
+      } else if (what == 1 && open > 0) {
+        text += ".ends\n";
+        --open;
+      } else {
+        text += "X";
+        text += std::to_string(line) + " " + pick({"a", "b", "c", "d", "m"}) + " " +
+                pick({"a", "b", "c", "n"}) + " " + pick({"straight", "mmi1x2", "s1", "s2"});
+        text += "\n";
+      }
+    }
+    for (; open > 0; --open) text += ".ends\n";
+    const auto findings = [&](detail::DialectSource (*read)(std::string_view, const Map&)) {
+      try {
+        return lines(detail::check_dialect_source(read(text, {}), "t.sp"));
+      } catch (const std::exception& error) {
+        return std::vector<std::string>{error.what()};
+      }
+    };
+    EXPECT_EQ(findings(detail::read_dialect), findings(detail::read_dialect_keeping_nets)) << text;
+  }
+}
+
 TEST_F(Checks, TheLaterOfTwoDefinitionsIsChecked) {
   const char* netlist =
       ".subckt arm a b\nX1 a b straight\n.ends\n"
