@@ -43,8 +43,8 @@ class TextStore {
   std::deque<std::string> big_;
 };
 
-// Views kept in blocks that never move, so that each element's nets are a span from the
-// start, however many elements follow.
+// Views kept in blocks that never move, so that a span handed out stays valid however many
+// follow.
 class ViewStore {
  public:
   template <class Views>
@@ -112,7 +112,7 @@ class RecordObserver final : public nw::StatementObserver {
   void subckt_opened(const Subckt& subckt, std::size_t source_line) override {
     if (storage_.elements.size() > assigned_) looked_up_too_early_ = true;
     const std::span<const std::string_view> ports = keep_ports(subckt.ports);
-    open_.push_back(OpenBlock{subckt.id, source_line, ports, DeclaredPorts(ports)});
+    open_.push_back(OpenBlock{source_line, ports, DeclaredPorts(ports)});
   }
 
   void element(const nw::Element& element) override {
@@ -159,7 +159,6 @@ class RecordObserver final : public nw::StatementObserver {
 
  private:
   struct OpenBlock {
-    std::int64_t id;
     std::size_t line;
     std::span<const std::string_view> ports;
     DeclaredPorts declared;
