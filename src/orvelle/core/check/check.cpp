@@ -2,20 +2,13 @@
 
 #include "orvelle/core/check/check.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <iterator>
-#include <memory>
 
 #include "orvelle/codec/json.hpp"
 #include "orvelle/codec/yaml.hpp"
 #include "orvelle/core/check/detail.hpp"
 #include "orvelle/core/netweave/netweave.hpp"
-#include "orvelle/memory.hpp"
 #include "orvelle/pdk/pdk.hpp"
 
 namespace orvelle::check {
@@ -29,26 +22,6 @@ Finding read_error(const std::string& file, std::size_t line, std::string messag
   finding.check = "read-error";
   finding.message = std::move(message);
   return finding;
-}
-
-std::string read_whole_file(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) throw std::runtime_error(std::string("cannot open the file: ") + std::strerror(errno));
-  std::string content;
-  std::error_code unknown_size;
-  const auto size = std::filesystem::file_size(path, unknown_size);
-  if (!unknown_size) {
-    content.reserve(size);  // one block, not a copy at each doubling
-    orvelle::detail::advise_huge_pages(content.data(), size);
-  }
-  char chunk[1 << 16];
-  std::size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) content.append(chunk, n);
-  if (std::ferror(file.get())) {
-    throw std::runtime_error(std::string("cannot read the file: ") + std::strerror(errno));
-  }
-  return content;
 }
 
 std::vector<Finding> check_dialect(std::string_view text, const std::string& file,
@@ -138,7 +111,7 @@ std::vector<Finding> check_file(const std::string& path, const Map& kwargs) {
   }
   std::string text;
   try {
-    text = read_whole_file(path);
+    text = detail::read_file(path);
   } catch (const std::runtime_error& error) {
     return {read_error(path, 0, error.what())};
   }

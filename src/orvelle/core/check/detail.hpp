@@ -68,6 +68,10 @@ struct DialectSource {
   std::shared_ptr<const void> texts;
 };
 
+/// The whole file, as the reader reads it; std::runtime_error saying which step failed and
+/// why ("cannot open the file: ...", "cannot read the file: ...").
+std::string read_file(const std::string& path);
+
 /// Reads a dialect text. Throws orvelle::ParseError (with its line) as netweave does; the
 /// reader's warnings reach the warning handler once each, as netweave gives them.
 DialectSource read_dialect(std::string_view text, const Map& kwargs);

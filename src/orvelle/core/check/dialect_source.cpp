@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <span>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -14,6 +15,7 @@
 #include "orvelle/core/netweave/ports.hpp"
 #include "orvelle/core/netweave/renames.hpp"
 #include "orvelle/core/netweave/scheduling.hpp"
+#include "orvelle/core/netweave/source.hpp"
 
 namespace orvelle::check::detail {
 
@@ -230,6 +232,16 @@ DialectSource read_with(std::string_view text, const Map& kwargs, RecordObserver
 }
 
 }  // namespace
+
+std::string read_file(const std::string& path) {
+  try {
+    return nw::read_file(path);
+  } catch (const nw::FileError& error) {
+    const bool opening = error.step() == nw::FileError::Step::open;
+    throw std::runtime_error((opening ? "cannot open the file: " : "cannot read the file: ") +
+                             error.code().message());
+  }
+}
 
 DialectSource read_dialect(std::string_view text, const Map& kwargs) {
   bool again = false;

@@ -44,8 +44,7 @@ std::string read_stream(std::istream& stream) {
 std::string read_file(const std::filesystem::path& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                        &std::fclose);
-  if (!file)
-    throw std::system_error(errno, std::generic_category(), "Cannot open '" + path.string() + "'");
+  if (!file) throw FileError(FileError::Step::open, errno, "Cannot open '" + path.string() + "'");
   std::string content;
   std::error_code size_error;
   const auto size = std::filesystem::file_size(path, size_error);
@@ -58,8 +57,8 @@ std::string read_file(const std::filesystem::path& path) {
   while ((n = std::fread(chunk.data(), 1, chunk.size(), file.get())) > 0)
     content.append(chunk.data(), n);
   if (std::ferror(file.get())) {
-    throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
-                            "Cannot read '" + path.string() + "'");
+    throw FileError(FileError::Step::read, errno != 0 ? errno : EIO,
+                    "Cannot read '" + path.string() + "'");
   }
   return content;
 }
